@@ -1,0 +1,171 @@
+#include "http.hpp"
+
+#include <limits>
+
+#include "net.hpp"
+#include "text.hpp"
+
+namespace ombrel::hook {
+namespace {
+
+constexpr std::string_view kScheme = "http://";
+
+// Unsigned parsing with an optional "+", the way the error texts describe it.
+template <class T>
+Result<T> parse_unsigned(std::string_view s, int base) {
+  if (s.empty()) return fail("cannot parse integer from empty string");
+  if (s[0] == '+') {
+    s.remove_prefix(1);
+    if (s.empty()) return fail("invalid digit found in string");
+  }
+  T value = 0;
+  for (char c : s) {
+    int digit;
+    if (c >= '0' && c <= '9') {
+      digit = c - '0';
+    } else if (base == 16 && c >= 'a' && c <= 'f') {
+      digit = c - 'a' + 10;
+    } else if (base == 16 && c >= 'A' && c <= 'F') {
+      digit = c - 'A' + 10;
+    } else {
+      return fail("invalid digit found in string");
+    }
+    // Digits are taken left to right; whichever problem comes first is the one reported.
+    if (value > (std::numeric_limits<T>::max() - static_cast<T>(digit)) / static_cast<T>(base)) {
+      return fail("number too large to fit in target type");
+    }
+    value = static_cast<T>(value * static_cast<T>(base) + static_cast<T>(digit));
+  }
+  return value;
+}
+
+bool starts_with_ascii_ci(std::string_view line, std::string_view prefix) {
+  return line.size() >= prefix.size() && text::ascii_lower(line.substr(0, prefix.size())) == prefix;
+}
+
+bool is_chunked(std::string_view headers) {
+  std::size_t pos = 0;
+  while (pos <= headers.size()) {
+    std::size_t end = headers.find('\n', pos);
+    std::string_view line = headers.substr(pos, end == std::string_view::npos ? end : end - pos);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (starts_with_ascii_ci(line, "transfer-encoding: chunked")) return true;
+    if (end == std::string_view::npos) break;
+    pos = end + 1;
+  }
+  return false;
+}
+
+std::string status_error(std::uint16_t status, std::string_view body) {
+  std::string_view shown = text::take_chars(text::trim(body), 500);
+  std::string message = "HTTP " + std::to_string(status);
+  if (!shown.empty()) message.append(": ").append(shown);
+  return message;
+}
+
+}  // namespace
+
+Result<std::uint16_t> parse_port(std::string_view text) {
+  return parse_unsigned<std::uint16_t>(text, 10);
+}
+
+Result<ParsedUrl> parse_url(std::string_view url) {
+  if (url.substr(0, kScheme.size()) != kScheme) return fail("only http:// URLs are supported");
+  std::string_view rest = url.substr(kScheme.size());
+  std::size_t slash = rest.find('/');
+  std::string_view authority = rest.substr(0, slash);
+  ParsedUrl parsed;
+  parsed.path = slash == std::string_view::npos ? "/" : std::string(rest.substr(slash));
+  std::size_t colon = authority.rfind(':');
+  if (colon == std::string_view::npos) {
+    parsed.host = std::string(authority);
+    return parsed;
+  }
+  parsed.host = std::string(authority.substr(0, colon));
+  auto port = parse_port(authority.substr(colon + 1));
+  if (!port) return Error{port.error()};
+  parsed.port = port.value();
+  return parsed;
+}
+
+std::string request_text(const ParsedUrl& url, std::size_t content_length) {
+  return "POST " + url.path + " HTTP/1.1\r\nHost: " + url.host + ":" + std::to_string(url.port) +
+         "\r\nContent-Type: application/json\r\nContent-Length: " +
+         std::to_string(content_length) + "\r\nConnection: close\r\n\r\n";
+}
+
+std::optional<std::uint16_t> status_code(std::string_view status_line) {
+  auto fields = text::split_white_space(status_line);
+  if (fields.size() < 2) return std::nullopt;
+  auto code = parse_unsigned<std::uint16_t>(fields[1], 10);
+  if (!code) return std::nullopt;
+  return code.value();
+}
+
+std::optional<std::string> decode_chunked_body(std::string_view rest) {
+  std::string out;
+  for (;;) {
+    std::size_t line_end = rest.find("\r\n");
+    if (line_end == std::string_view::npos) return std::nullopt;
+    std::string_view size_line = rest.substr(0, line_end);
+    rest.remove_prefix(line_end + 2);
+    std::string_view size_text = text::trim(size_line.substr(0, size_line.find(';')));
+    auto size = parse_unsigned<std::uint64_t>(size_text, 16);
+    if (!size) return std::nullopt;
+    if (size.value() == 0) return out;
+    // The chunk and the two bytes after it must be there; compared without overflowing.
+    if (rest.size() < 2 || size.value() > rest.size() - 2) return std::nullopt;
+    const auto n = static_cast<std::size_t>(size.value());
+    if (!text::is_char_boundary(rest, n) || !text::is_char_boundary(rest, n + 2)) {
+      return std::nullopt;
+    }
+    out.append(rest.substr(0, n));
+    rest.remove_prefix(n + 2);
+  }
+}
+
+Result<Json> interpret_response(std::string_view response) {
+  std::size_t split = response.find("\r\n\r\n");
+  std::string_view headers = split == std::string_view::npos ? "" : response.substr(0, split);
+  std::string_view raw_body = split == std::string_view::npos ? "" : response.substr(split + 4);
+
+  std::optional<std::string> decoded;
+  if (is_chunked(headers)) decoded = decode_chunked_body(raw_body);
+  std::string_view body = decoded ? std::string_view(*decoded) : raw_body;
+
+  std::size_t line_end = headers.find('\n');
+  std::string_view first_line = headers.substr(0, line_end);
+  if (!first_line.empty() && first_line.back() == '\r') first_line.remove_suffix(1);
+  if (!headers.empty()) {
+    auto status = status_code(first_line);
+    if (status && (*status < 200 || *status > 299)) return fail(status_error(*status, body));
+  }
+
+  std::string_view trimmed = text::trim(body);
+  if (trimmed.empty()) return Json::object();
+  auto parsed = parse_json(trimmed);
+  if (!parsed) return Json::object();
+  return parsed.take();
+}
+
+Result<Json> post_json(std::string_view url, const Json& body, std::chrono::milliseconds timeout) {
+  auto parsed = parse_url(url);
+  if (!parsed) return Error{parsed.error()};
+  std::string body_text = to_json_text(body);
+
+  auto connection = connect_tcp(parsed.value().host, parsed.value().port, timeout);
+  if (!connection) return Error{connection.error()};
+  const int fd = connection.value().get();
+
+  std::string head = request_text(parsed.value(), body_text.size());
+  if (Status sent = send_all(fd, head, body_text, timeout); !sent) return Error{sent.error()};
+  body_text.clear();
+  body_text.shrink_to_fit();  // a large report need not stay in memory while we wait
+
+  auto response = read_to_end(fd, timeout, kMaxResponseBytes);
+  if (!response) return Error{response.error()};
+  if (!text::is_valid_utf8(response.value())) return fail("stream did not contain valid UTF-8");
+  return interpret_response(response.value());
+}
+
+}  // namespace ombrel::hook

@@ -1,0 +1,42 @@
+// The hook's HTTP/1.1 client for the desktop server: one fresh connection per call, one
+// POST with a JSON body, the whole answer read until the server closes. No TLS, no
+// redirects, no keep-alive, no retries. Every failure is an error text, never an exit.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "json_text.hpp"
+#include "result.hpp"
+
+namespace ombrel::hook {
+
+struct ParsedUrl {
+  std::string host;
+  std::uint16_t port = 80;
+  std::string path;  // always begins with "/"
+};
+
+inline constexpr std::size_t kMaxResponseBytes = std::size_t{64} << 20;
+
+// "http://host[:port][/path]"; query and fragment stay in the path.
+Result<ParsedUrl> parse_url(std::string_view url);
+// Unsigned 16-bit decimal with an optional leading "+", with the parser's error texts.
+Result<std::uint16_t> parse_port(std::string_view text);
+
+std::string request_text(const ParsedUrl& url, std::size_t content_length);  // without the body
+
+// The status code of a response's first line, when its second field is one.
+std::optional<std::uint16_t> status_code(std::string_view status_line);
+// The text of a chunked body decoded, or nothing when it is not well-formed.
+std::optional<std::string> decode_chunked_body(std::string_view text);
+// Turns the complete response text into the parsed body or the error of a non-2xx status.
+Result<Json> interpret_response(std::string_view response);
+
+// POSTs the compact JSON of body; timeout applies to the connect and to each read and write.
+Result<Json> post_json(std::string_view url, const Json& body, std::chrono::milliseconds timeout);
+
+}  // namespace ombrel::hook

@@ -1,0 +1,72 @@
+#include "input.hpp"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "text.hpp"
+
+namespace ombrel::hook {
+namespace {
+
+bool is_noise(char32_t c) { return c == 0x0000 || c == 0xFEFF || c == 0xFFFD; }
+
+bool starts_with_bracket(std::string_view s) {
+  return !s.empty() && (s[0] == '{' || s[0] == '[');
+}
+
+}  // namespace
+
+Result<std::string> read_all(int fd) {
+  std::string data;
+  struct stat st {};
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+    data.reserve(static_cast<std::size_t>(st.st_size) + 1);
+  }
+  std::size_t chunk = 65536;
+  for (;;) {
+    if (data.capacity() - data.size() < chunk) data.reserve(data.size() * 2 + chunk);
+    std::size_t old = data.size();
+    data.resize(data.capacity());
+    ssize_t n = read(fd, data.data() + old, data.size() - old);
+    if (n < 0) {
+      data.resize(old);
+      if (errno == EINTR) continue;
+      return fail(std::strerror(errno));
+    }
+    data.resize(old + static_cast<std::size_t>(n));
+    if (n == 0) break;
+  }
+  if (!text::is_valid_utf8(data)) return fail("stream did not contain valid UTF-8");
+  return data;
+}
+
+Result<std::string> read_stdin() { return read_all(STDIN_FILENO); }
+
+std::string_view clean_input(std::string_view raw) {
+  std::string_view s = text::trim(raw);
+  // Drop leading noise characters, and a "?" that stands just before the JSON.
+  while (!s.empty()) {
+    text::Decoded d = text::decode(s, 0);
+    if (is_noise(d.cp) && !(d.cp == text::kReplacement && d.len == 1)) {
+      s = text::trim_start(s.substr(d.len));
+    } else if (s[0] == '?' && starts_with_bracket(text::trim_start(s.substr(1)))) {
+      s = text::trim_start(s.substr(1));
+    } else {
+      break;
+    }
+  }
+  // Anything else before the first bracket must be noise too, or the text stays as it is.
+  std::size_t bracket = s.find_first_of("{[");
+  if (bracket == std::string_view::npos) return s;
+  for (std::size_t i = 0; i < bracket;) {
+    text::Decoded d = text::decode(s, i);
+    if (!text::is_white_space(d.cp) && d.cp != '?' && !is_noise(d.cp)) return s;
+    i += d.len;
+  }
+  return text::trim(s.substr(bracket));
+}
+
+}  // namespace ombrel::hook

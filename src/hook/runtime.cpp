@@ -1,0 +1,159 @@
+#include "runtime.hpp"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "text.hpp"
+
+namespace ombrel::hook {
+
+std::atomic<bool> SIGNALLED{false};
+
+namespace {
+
+// "--tool-name" gives "toolName": each "-" is dropped and the character after it raised.
+std::string option_key(std::string_view name) {
+  std::string key;
+  bool raise = false;
+  for (std::size_t i = 0; i < name.size();) {
+    text::Decoded d = text::decode(name, i);
+    if (d.cp == '-') {
+      raise = true;
+    } else if (raise) {
+      if (d.cp == text::kReplacement && d.len == 1) {
+        key.append(name.substr(i, 1));  // an invalid byte has no case: keep it
+      } else {
+        for (char32_t u : text::to_upper(d.cp)) text::append_utf8(key, u);
+      }
+      raise = false;
+    } else {
+      key.append(name.substr(i, d.len));
+    }
+    i += d.len;
+  }
+  return key;
+}
+
+bool is_option(std::string_view arg) { return arg.size() >= 2 && arg.substr(0, 2) == "--"; }
+
+void make_directories(const std::string& dir) {
+  if (dir.empty()) return;
+  std::string partial;
+  for (std::size_t pos = 0; pos != std::string::npos;) {
+    std::size_t next = dir.find('/', pos + 1);
+    partial = dir.substr(0, next);
+    if (!partial.empty() && partial != "/") mkdir(partial.c_str(), 0777);
+    pos = next;
+  }
+}
+
+std::string parent_dir(const std::string& path) {
+  std::size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return "";
+  return path.substr(0, slash == 0 ? 1 : slash);
+}
+
+Status write_all(int fd, std::string_view data) {
+  while (!data.empty()) {
+    ssize_t n = write(fd, data.data(), data.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return fail(std::strerror(errno));
+    }
+    data.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return Status::success();
+}
+
+}  // namespace
+
+Options parse_args(const std::vector<std::string>& args) {
+  Options options;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (!is_option(arg)) continue;
+    std::string key = option_key(std::string_view(arg).substr(2));
+    if (i + 1 < args.size() && !is_option(args[i + 1])) {
+      options[key] = args[++i];
+    } else {
+      options[key] = "true";
+    }
+  }
+  return options;
+}
+
+std::optional<std::string> env_var(const char* name, bool require_utf8) {
+  const char* value = std::getenv(name);
+  if (value == nullptr) return std::nullopt;
+  std::string text(value);
+  if (require_utf8 && !text::is_valid_utf8(text)) return std::nullopt;
+  return text;
+}
+
+std::string home_dir() {
+  if (auto home = env_var("HOME", false)) return *home;
+  if (auto profile = env_var("USERPROFILE", false)) return *profile;
+  return "/tmp";
+}
+
+std::string join_path(std::string_view a, std::string_view b) {
+  if (a.empty()) return std::string(b);
+  if (a.back() == '/') return std::string(a) + std::string(b);
+  return std::string(a) + "/" + std::string(b);
+}
+
+std::string log_timestamp(std::chrono::system_clock::time_point now) {
+  auto since = now.time_since_epoch();
+  if (since.count() < 0) return "0.000Z";
+  auto secs = std::chrono::duration_cast<std::chrono::seconds>(since);
+  auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(since - secs).count();
+  char ms[4] = {char('0' + millis / 100), char('0' + millis / 10 % 10), char('0' + millis % 10),
+                '\0'};
+  return std::to_string(secs.count()) + "." + ms + "Z";
+}
+
+void debug_log(const std::string& path, std::string_view message) {
+  if (path.empty()) return;
+  std::string entry = log_timestamp(std::chrono::system_clock::now());
+  entry.reserve(entry.size() + message.size() + 2);
+  entry.push_back(' ');
+  entry.append(message);
+  entry.push_back('\n');
+
+  const int flags = O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC;
+  int fd = open(path.c_str(), flags, 0666);
+  if (fd < 0 && errno == ENOENT) {
+    make_directories(parent_dir(path));
+    fd = open(path.c_str(), flags, 0666);
+  }
+  if (fd < 0) return;
+  // One write per entry: with O_APPEND, hooks logging at the same moment never mix
+  // inside an entry.
+  (void)write_all(fd, entry);
+  close(fd);
+}
+
+std::string compact_json(const Json& value) { return to_json_text(value); }
+
+Status print_json(const Json& value) { return write_all(STDOUT_FILENO, compact_json(value)); }
+
+void write_stderr(std::string_view text) { (void)write_all(STDERR_FILENO, text); }
+
+void handle_signal(int) { SIGNALLED.store(true, std::memory_order_release); }
+
+void install_signal_handlers() {
+  struct sigaction action {};
+  action.sa_handler = handle_signal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (int sig : {SIGTERM, SIGINT, SIGHUP}) sigaction(sig, &action, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+}
+
+}  // namespace ombrel::hook

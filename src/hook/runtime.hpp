@@ -1,0 +1,55 @@
+// Process-level services of the hook: command line, environment, debug log, JSON output,
+// the termination-signal flag, and the interruptible wait of the permission flow.
+// Nothing here fails loudly: the log swallows its own errors, output reports a failed
+// write as an error value.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "json_text.hpp"
+#include "result.hpp"
+
+namespace ombrel::hook {
+
+inline constexpr std::string_view kHookVersion = "0.4.2";
+inline constexpr std::string_view kDefaultServer = "http://127.0.0.1:7337";
+
+using Options = std::map<std::string, std::string>;
+
+// "--name value" and "--switch" options; names go from kebab case to lower camel case.
+// Arguments that are not options are ignored; a repeated option keeps its last value.
+Options parse_args(const std::vector<std::string>& args);  // args[0] is the program name
+
+// An environment variable; nothing when unset, or (with utf8) when not valid UTF-8.
+std::optional<std::string> env_var(const char* name, bool require_utf8 = true);
+// HOME (even empty), else USERPROFILE, else "/tmp".
+std::string home_dir();
+// a joined with b by one "/"; an empty a gives b.
+std::string join_path(std::string_view a, std::string_view b);
+
+// "SECONDS.mmmZ" of the wall clock; "0.000Z" before the epoch.
+std::string log_timestamp(std::chrono::system_clock::time_point now);
+// Appends "TIMESTAMP message\n" in one write to a file opened with O_APPEND, creating
+// missing directories. Every failure is ignored.
+void debug_log(const std::string& path, std::string_view message);
+
+std::string compact_json(const Json& value);
+// Writes the compact JSON text to standard output with no line break.
+Status print_json(const Json& value);
+// Writes text to standard error; failures are ignored.
+void write_stderr(std::string_view text);
+
+// Set by the handler of SIGTERM, SIGINT and SIGHUP; read only by the permission wait.
+extern std::atomic<bool> SIGNALLED;
+void handle_signal(int signal);
+// Installs handle_signal for SIGTERM, SIGINT, SIGHUP (restarting system calls) and ignores
+// SIGPIPE, so that a peer closing its end early cannot kill the hook.
+void install_signal_handlers();
+
+}  // namespace ombrel::hook

@@ -1,0 +1,211 @@
+#include "process.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace ombrel::test {
+namespace {
+
+std::string name_of(const std::string& entry) { return entry.substr(0, entry.find('=')); }
+
+void set_nonblocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
+
+std::vector<char*> c_strings(const std::vector<std::string>& items) {
+  std::vector<char*> out;
+  for (const auto& s : items) out.push_back(const_cast<char*>(s.c_str()));
+  out.push_back(nullptr);
+  return out;
+}
+
+}  // namespace
+
+Environment Environment::current() {
+  Environment env;
+  for (char** e = environ; *e != nullptr; ++e) env.entries_.emplace_back(*e);
+  return env;
+}
+
+Environment& Environment::set(const std::string& name, const std::string& value) {
+  for (auto& entry : entries_) {
+    if (name_of(entry) == name) {
+      entry = name + "=" + value;
+      return *this;
+    }
+  }
+  entries_.push_back(name + "=" + value);
+  return *this;
+}
+
+Environment& Environment::unset(const std::string& name) {
+  std::erase_if(entries_, [&](const std::string& e) { return name_of(e) == name; });
+  return *this;
+}
+
+std::optional<std::string> Environment::get(const std::string& name) const {
+  for (const auto& entry : entries_) {
+    if (name_of(entry) == name) return entry.substr(name.size() + 1);
+  }
+  return std::nullopt;
+}
+
+ChildProcess::ChildProcess(ProcessOptions options) : options_(std::move(options)) {
+  int in[2], out[2], err[2];
+  if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) throw std::runtime_error("pipe failed");
+  for (int fd : {in[1], out[0], err[0]}) fcntl(fd, F_SETFD, FD_CLOEXEC);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+  for (int fd : {in[0], out[1], err[1]}) posix_spawn_file_actions_addclose(&actions, fd);
+
+  // Children start with default dispositions and an empty mask, whatever the test runner set.
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  sigset_t all, none;
+  sigfillset(&all);
+  sigemptyset(&none);
+  posix_spawnattr_setsigdefault(&attr, &all);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+
+  auto argv = c_strings(options_.argv);
+  auto envp = c_strings(options_.env.entries());
+  std::string old_cwd;
+  if (!options_.cwd.empty()) {
+    char buf[4096];
+    if (getcwd(buf, sizeof buf) != nullptr) old_cwd = buf;
+    if (chdir(options_.cwd.c_str()) != 0) throw std::runtime_error("chdir failed");
+  }
+  started_ = std::chrono::steady_clock::now();
+  int rc = posix_spawn(&pid_, argv[0], &actions, &attr, argv.data(), envp.data());
+  if (!old_cwd.empty() && chdir(old_cwd.c_str()) != 0) throw std::runtime_error("chdir back failed");
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attr);
+  close(in[0]);
+  close(out[1]);
+  close(err[1]);
+  if (rc != 0) {
+    close(in[1]);
+    close(out[0]);
+    close(err[0]);
+    throw std::runtime_error(std::string("posix_spawn failed: ") + std::strerror(rc));
+  }
+  in_fd_ = in[1];
+  out_fd_ = out[0];
+  err_fd_ = err[0];
+  if (options_.close_stdout_early) {
+    close(out_fd_);
+    out_fd_ = -1;
+  }
+  pumper_ = std::thread([this] { pump(); });
+}
+
+ChildProcess::~ChildProcess() {
+  if (!waited_) {
+    send_signal(SIGKILL);
+    wait();
+  }
+}
+
+void ChildProcess::send_signal(int signal) const {
+  if (pid_ > 0) kill(pid_, signal);
+}
+
+void ChildProcess::pump() {
+  // Feed stdin and drain stdout/stderr together so that neither side can block the other.
+  std::size_t written = 0;
+  const std::string& input = options_.stdin_data;
+  if (input.empty()) {
+    close(in_fd_);
+    in_fd_ = -1;
+  } else {
+    set_nonblocking(in_fd_);
+  }
+  char buf[65536];
+  const auto deadline = started_ + options_.timeout;
+  while (out_fd_ >= 0 || err_fd_ >= 0) {
+    pollfd fds[3];
+    int n = 0;
+    if (in_fd_ >= 0) fds[n++] = {in_fd_, POLLOUT, 0};
+    if (out_fd_ >= 0) fds[n++] = {out_fd_, POLLIN, 0};
+    if (err_fd_ >= 0) fds[n++] = {err_fd_, POLLIN, 0};
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      result_.timed_out = true;
+      kill(pid_, SIGKILL);
+      break;
+    }
+    int rc = poll(fds, n, static_cast<int>(std::min<long long>(left.count(), 100)));
+    if (rc < 0 && errno != EINTR) break;
+    for (int i = 0; i < n; ++i) {
+      if (fds[i].revents == 0) continue;
+      if (fds[i].fd == in_fd_) {
+        ssize_t w = write(in_fd_, input.data() + written, input.size() - written);
+        if (w > 0) written += static_cast<std::size_t>(w);
+        if ((w < 0 && errno != EAGAIN && errno != EINTR) || written == input.size()) {
+          close(in_fd_);
+          in_fd_ = -1;
+        }
+        continue;
+      }
+      ssize_t r = read(fds[i].fd, buf, sizeof buf);
+      if (r > 0) {
+        (fds[i].fd == out_fd_ ? result_.out : result_.err).append(buf, static_cast<std::size_t>(r));
+      } else if (r == 0 || (errno != EINTR && errno != EAGAIN)) {
+        int& fd = fds[i].fd == out_fd_ ? out_fd_ : err_fd_;
+        close(fd);
+        fd = -1;
+      }
+    }
+  }
+  for (int* fd : {&in_fd_, &out_fd_, &err_fd_}) {
+    if (*fd >= 0) close(*fd);
+    *fd = -1;
+  }
+}
+
+ProcessResult ChildProcess::wait() {
+  if (waited_) return result_;
+  waited_ = true;
+  pumper_.join();
+  // The streams are closed; the child may still run (it closed them itself, or timed out).
+  int status = 0;
+  const auto deadline = started_ + options_.timeout;
+  for (;;) {
+    pid_t r = waitpid(pid_, &status, WNOHANG);
+    if (r == pid_) break;
+    if (r < 0 && errno != EINTR) break;
+    if (std::chrono::steady_clock::now() > deadline) {
+      result_.timed_out = true;
+      kill(pid_, SIGKILL);
+      waitpid(pid_, &status, 0);
+      break;
+    }
+    usleep(2000);
+  }
+  result_.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - started_);
+  if (WIFEXITED(status)) result_.exit_code = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result_.term_signal = WTERMSIG(status);
+  return result_;
+}
+
+ProcessResult run_process(ProcessOptions options) {
+  ChildProcess child(std::move(options));
+  return child.wait();
+}
+
+}  // namespace ombrel::test

@@ -1,0 +1,77 @@
+// Runs a program the way an agent or a user would: argv, environment, stdin bytes in;
+// stdout, stderr and the wait status out. No shell is involved.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace ombrel::test {
+
+// An environment as an ordered list of NAME=VALUE entries.
+class Environment {
+ public:
+  static Environment current();  // a copy of this process's environment
+  static Environment empty() { return Environment{}; }
+
+  Environment& set(const std::string& name, const std::string& value);
+  Environment& unset(const std::string& name);
+  std::optional<std::string> get(const std::string& name) const;
+  const std::vector<std::string>& entries() const { return entries_; }
+
+ private:
+  std::vector<std::string> entries_;
+};
+
+struct ProcessOptions {
+  std::vector<std::string> argv;               // argv[0] is the program path
+  Environment env = Environment::current();
+  std::string stdin_data;
+  bool close_stdout_early = false;             // the reader goes away before the child writes
+  std::string cwd;                             // empty: the current directory
+  std::chrono::milliseconds timeout{20000};    // the child is killed after this
+};
+
+struct ProcessResult {
+  std::string out;
+  std::string err;
+  int exit_code = -1;    // valid when exited() is true
+  int term_signal = 0;   // non-zero when the child was ended by a signal
+  bool timed_out = false;
+  std::chrono::milliseconds elapsed{0};
+
+  bool exited() const { return term_signal == 0 && exit_code >= 0; }
+};
+
+// A started child whose standard streams are pumped on a background thread.
+class ChildProcess {
+ public:
+  explicit ChildProcess(ProcessOptions options);
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  pid_t pid() const { return pid_; }
+  void send_signal(int signal) const;
+  ProcessResult wait();  // waits for the exit (or the timeout) and returns everything collected
+
+ private:
+  void pump();
+
+  ProcessOptions options_;
+  pid_t pid_ = -1;
+  int in_fd_ = -1, out_fd_ = -1, err_fd_ = -1;
+  std::chrono::steady_clock::time_point started_;
+  ProcessResult result_;
+  std::thread pumper_;
+  bool waited_ = false;
+};
+
+ProcessResult run_process(ProcessOptions options);
+
+}  // namespace ombrel::test
