@@ -90,8 +90,8 @@ Result<ParsedUrl> parse_url(std::string_view url) {
 
 std::string request_text(const ParsedUrl& url, std::size_t content_length) {
   return "POST " + url.path + " HTTP/1.1\r\nHost: " + url.host + ":" + std::to_string(url.port) +
-         "\r\nContent-Type: application/json\r\nContent-Length: " +
-         std::to_string(content_length) + "\r\nConnection: close\r\n\r\n";
+         "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(content_length) +
+         "\r\nConnection: close\r\n\r\n";
 }
 
 std::optional<std::uint16_t> status_code(std::string_view status_line) {

@@ -11,7 +11,9 @@
 namespace ombrel::hook {
 namespace {
 
-bool is_noise(char32_t c) { return c == 0x0000 || c == 0xFEFF || c == 0xFFFD; }
+bool is_noise(char32_t c) {
+  return c == 0x0000 || c == 0xFEFF || c == 0xFFFD;
+}
 
 bool starts_with_bracket(std::string_view s) {
   return !s.empty() && (s[0] == '{' || s[0] == '[');
@@ -43,7 +45,9 @@ Result<std::string> read_all(int fd) {
   return data;
 }
 
-Result<std::string> read_stdin() { return read_all(STDIN_FILENO); }
+Result<std::string> read_stdin() {
+  return read_all(STDIN_FILENO);
+}
 
 std::string_view clean_input(std::string_view raw) {
   std::string_view s = text::trim(raw);

@@ -71,7 +71,9 @@ Result<Json> parse(std::string_view text, bool strict) {
 constexpr char kHex[] = "0123456789abcdef";
 
 // Bytes that a JSON string literal cannot hold as they are.
-constexpr bool needs_escape(unsigned char c) { return c < 0x20 || c == '"' || c == '\\'; }
+constexpr bool needs_escape(unsigned char c) {
+  return c < 0x20 || c == '"' || c == '\\';
+}
 
 void write_escaped_valid(std::string_view s, std::string& out) {
   std::size_t run = 0;
@@ -81,13 +83,27 @@ void write_escaped_valid(std::string_view s, std::string& out) {
     out.append(s.data() + run, i - run);
     run = i + 1;
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\b': out += "\\b"; break;
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\f': out += "\\f"; break;
-      case '\r': out += "\\r"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
       default: {
         const char esc[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
         out.append(esc, 6);
@@ -109,8 +125,12 @@ void write_string(std::string_view s, std::string& out) {
 
 }  // namespace
 
-Result<Json> parse_json(std::string_view text) { return parse(text, true); }
-Result<Json> parse_json_prefix(std::string_view text) { return parse(text, false); }
+Result<Json> parse_json(std::string_view text) {
+  return parse(text, true);
+}
+Result<Json> parse_json_prefix(std::string_view text) {
+  return parse(text, false);
+}
 
 void write_json(const Json& value, std::string& out) {
   switch (value.type()) {

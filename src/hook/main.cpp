@@ -19,7 +19,9 @@ namespace {
 
 constexpr std::size_t kRawPreviewChars = 3000;
 
-std::string tag(std::string_view source) { return "[" + std::string(source) + "] "; }
+std::string tag(std::string_view source) {
+  return "[" + std::string(source) + "] ";
+}
 
 // A failure the agent must not notice: logged, told on stderr, answered with "{}".
 void report_failure(const std::string& log_path, std::string_view source, std::string_view log_text,
@@ -47,7 +49,9 @@ struct PermissionInput {
 };
 
 // Placeholder until the approval exchange lands: the agent decides on its own.
-Status handle_permission(PermissionInput) { return print_json(Json::object()); }
+Status handle_permission(PermissionInput) {
+  return print_json(Json::object());
+}
 
 void run(const std::vector<std::string>& args) {
   install_signal_handlers();
@@ -87,13 +91,14 @@ void run(const std::vector<std::string>& args) {
 
   std::string_view trimmed_raw = text::trim(raw.value());
   debug_log(log_path, tag(source) + "hook v" + std::string(kHookVersion) + " RAW STDIN (" +
-                          std::to_string(trimmed_raw.size()) +
-                          " bytes): " + std::string(text::take_chars(trimmed_raw, kRawPreviewChars)));
+                          std::to_string(trimmed_raw.size()) + " bytes): " +
+                          std::string(text::take_chars(trimmed_raw, kRawPreviewChars)));
   raw = std::string();  // the payload is all that is needed from here on
 
   if (has_member(payload, "cursor_version") && source != "cursor") {
-    debug_log(log_path, tag(source) +
-                            "cursor_version detected in payload -> overriding source to \"cursor\"");
+    debug_log(
+        log_path,
+        tag(source) + "cursor_version detected in payload -> overriding source to \"cursor\"");
     source = "cursor";
   }
 
@@ -104,15 +109,16 @@ void run(const std::vector<std::string>& args) {
   }
 
   const std::string tool = first_str(payload, {"tool_name", "toolName"}).value_or("");
-  debug_log(log_path, tag(source) + "event=" + raw_event + " tool=" + tool +
-                          " pid=" + std::to_string(getpid()) + " ppid=" + std::to_string(getppid()));
+  debug_log(log_path, tag(source) + "event=" + raw_event + " tool=" + tool + " pid=" +
+                          std::to_string(getpid()) + " ppid=" + std::to_string(getppid()));
 
   Status outcome;
   if (is_blocking(source, raw_event, payload)) {
-    outcome = handle_permission(PermissionInput{cli_source, source, raw_event, std::move(payload),
-                                                server, log_path});
+    outcome = handle_permission(
+        PermissionInput{cli_source, source, raw_event, std::move(payload), server, log_path});
   } else {
-    outcome = send_state_report(ReportInput{source, raw_event, std::move(payload), server, log_path});
+    outcome =
+        send_state_report(ReportInput{source, raw_event, std::move(payload), server, log_path});
   }
   if (!outcome) report_failure(log_path, source, "ERROR: " + outcome.error(), outcome.error());
 }

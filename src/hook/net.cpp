@@ -22,7 +22,9 @@ constexpr int kSendFlags = MSG_NOSIGNAL;
 constexpr int kSendFlags = 0;
 #endif
 
-Error system_error(int err) { return fail(std::strerror(err)); }
+Error system_error(int err) {
+  return fail(std::strerror(err));
+}
 
 // Waits for one event on fd. True when it came; false with errno = ETIMEDOUT or the error.
 bool wait_for(int fd, short events, Millis timeout) {

@@ -19,7 +19,9 @@ Json optional_text(const std::optional<std::string>& text) {
   return text ? Json(*text) : Json(nullptr);
 }
 
-std::string tag(std::string_view source) { return "[" + std::string(source) + "] "; }
+std::string tag(std::string_view source) {
+  return "[" + std::string(source) + "] ";
+}
 
 }  // namespace
 
@@ -32,16 +34,18 @@ Json build_state_report(const ReportInput& in, Json tool_input) {
   auto user = last_user_message_from_payload(in.source, event, payload, in.log_path);
 
   debug_log(in.log_path, prefix + "STATE stdin keys: " + join(object_keys(payload), ", "));
-  debug_log(in.log_path, prefix + "STATE session_id=" +
-                             first_str(payload, {"session_id", "conversation_id", "sessionId"})
-                                 .value_or("MISSING"));
+  debug_log(
+      in.log_path,
+      prefix + "STATE session_id=" +
+          first_str(payload, {"session_id", "conversation_id", "sessionId"}).value_or("MISSING"));
   if (const Json* own = member(payload, "last_assistant_message"); own && own->is_string()) {
-    debug_log(in.log_path, prefix + "last_assistant_message (first 200): " +
-                               std::string(text::take_chars(own->get_ref<const std::string&>(), 200)));
+    debug_log(in.log_path,
+              prefix + "last_assistant_message (first 200): " +
+                  std::string(text::take_chars(own->get_ref<const std::string&>(), 200)));
   }
   if (user) {
-    debug_log(in.log_path,
-              prefix + "last_user_message (first 200): " + std::string(text::take_chars(*user, 200)));
+    debug_log(in.log_path, prefix + "last_user_message (first 200): " +
+                               std::string(text::take_chars(*user, 200)));
   }
 
   ToolCall call{first_str(payload, {"tool_name", "toolName"}), std::move(tool_input), event};

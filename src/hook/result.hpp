@@ -14,7 +14,7 @@ struct Error {
 template <class T>
 class Result {
  public:
-  Result(T value) : v_(std::move(value)) {}  // NOLINT: implicit by design
+  Result(T value) : v_(std::move(value)) {}      // NOLINT: implicit by design
   Result(Error error) : v_(std::move(error)) {}  // NOLINT
 
   bool ok() const { return v_.index() == 0; }
@@ -44,6 +44,8 @@ class Status {
   bool failed_ = false;
 };
 
-inline Error fail(std::string message) { return Error{std::move(message)}; }
+inline Error fail(std::string message) {
+  return Error{std::move(message)};
+}
 
 }  // namespace ombrel::hook

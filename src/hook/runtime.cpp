@@ -40,7 +40,9 @@ std::string option_key(std::string_view name) {
   return key;
 }
 
-bool is_option(std::string_view arg) { return arg.size() >= 2 && arg.substr(0, 2) == "--"; }
+bool is_option(std::string_view arg) {
+  return arg.size() >= 2 && arg.substr(0, 2) == "--";
+}
 
 void make_directories(const std::string& dir) {
   if (dir.empty()) return;
@@ -139,13 +141,21 @@ void debug_log(const std::string& path, std::string_view message) {
   close(fd);
 }
 
-std::string compact_json(const Json& value) { return to_json_text(value); }
+std::string compact_json(const Json& value) {
+  return to_json_text(value);
+}
 
-Status print_json(const Json& value) { return write_all(STDOUT_FILENO, compact_json(value)); }
+Status print_json(const Json& value) {
+  return write_all(STDOUT_FILENO, compact_json(value));
+}
 
-void write_stderr(std::string_view text) { (void)write_all(STDERR_FILENO, text); }
+void write_stderr(std::string_view text) {
+  (void)write_all(STDERR_FILENO, text);
+}
 
-void handle_signal(int) { SIGNALLED.store(true, std::memory_order_release); }
+void handle_signal(int) {
+  SIGNALLED.store(true, std::memory_order_release);
+}
 
 void install_signal_handlers() {
   struct sigaction action {};

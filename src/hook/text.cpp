@@ -6,7 +6,9 @@
 namespace ombrel::hook::text {
 namespace {
 
-bool is_cont(unsigned char b) { return (b & 0xC0) == 0x80; }
+bool is_cont(unsigned char b) {
+  return (b & 0xC0) == 0x80;
+}
 
 }  // namespace
 
@@ -24,8 +26,8 @@ Decoded decode(std::string_view s, std::size_t pos) {
     }
   } else if (b0 >= 0xF0 && b0 <= 0xF4) {
     if (left >= 4 && is_cont(p[1]) && is_cont(p[2]) && is_cont(p[3])) {
-      char32_t cp = char32_t((b0 & 0x07) << 18 | (p[1] & 0x3F) << 12 | (p[2] & 0x3F) << 6 |
-                             (p[3] & 0x3F));
+      char32_t cp =
+          char32_t((b0 & 0x07) << 18 | (p[1] & 0x3F) << 12 | (p[2] & 0x3F) << 6 | (p[3] & 0x3F));
       if (cp >= 0x10000 && cp <= 0x10FFFF) return {cp, 4};
     }
   }
@@ -62,8 +64,14 @@ bool is_white_space(char32_t c) {
   if (c <= 0x20) return c == 0x20 || (c >= 0x09 && c <= 0x0D);
   if (c < 0x85) return false;
   switch (c) {
-    case 0x85: case 0xA0: case 0x1680: case 0x2028: case 0x2029:
-    case 0x202F: case 0x205F: case 0x3000:
+    case 0x85:
+    case 0xA0:
+    case 0x1680:
+    case 0x2028:
+    case 0x2029:
+    case 0x202F:
+    case 0x205F:
+    case 0x3000:
       return true;
     default:
       return c >= 0x2000 && c <= 0x200A;
@@ -115,9 +123,13 @@ std::string_view trim_end(std::string_view s) {
   return s.substr(0, end);
 }
 
-std::string_view trim(std::string_view s) { return trim_end(trim_start(s)); }
+std::string_view trim(std::string_view s) {
+  return trim_end(trim_start(s));
+}
 
-bool is_blank(std::string_view s) { return trim_start(s).empty(); }
+bool is_blank(std::string_view s) {
+  return trim_start(s).empty();
+}
 
 std::size_t char_count(std::string_view s) {
   std::size_t n = 0;

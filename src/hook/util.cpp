@@ -11,7 +11,9 @@ const Json* member(const Json& value, std::string_view name) {
   return it == object.end() ? nullptr : &it->second;
 }
 
-bool has_member(const Json& value, std::string_view name) { return member(value, name) != nullptr; }
+bool has_member(const Json& value, std::string_view name) {
+  return member(value, name) != nullptr;
+}
 
 namespace {
 
@@ -106,19 +108,33 @@ std::string join(const std::vector<std::string>& items, std::string_view separat
   return out;
 }
 
-std::string stable_json(const Json& value) { return to_json_text(value); }
+std::string stable_json(const Json& value) {
+  return to_json_text(value);
+}
 
 namespace {
 
-inline std::uint64_t rotl(std::uint64_t x, int b) { return (x << b) | (x >> (64 - b)); }
+inline std::uint64_t rotl(std::uint64_t x, int b) {
+  return (x << b) | (x >> (64 - b));
+}
 
 struct SipState {
   std::uint64_t v0, v1, v2, v3;
   void round() {
-    v0 += v1; v1 = rotl(v1, 13); v1 ^= v0; v0 = rotl(v0, 32);
-    v2 += v3; v3 = rotl(v3, 16); v3 ^= v2;
-    v0 += v3; v3 = rotl(v3, 21); v3 ^= v0;
-    v2 += v1; v1 = rotl(v1, 17); v1 ^= v2; v2 = rotl(v2, 32);
+    v0 += v1;
+    v1 = rotl(v1, 13);
+    v1 ^= v0;
+    v0 = rotl(v0, 32);
+    v2 += v3;
+    v3 = rotl(v3, 16);
+    v3 ^= v2;
+    v0 += v3;
+    v3 = rotl(v3, 21);
+    v3 ^= v0;
+    v2 += v1;
+    v1 = rotl(v1, 17);
+    v1 ^= v2;
+    v2 = rotl(v2, 32);
   }
   void absorb(std::uint64_t m) {
     v3 ^= m;
@@ -164,8 +180,8 @@ const Json* explicit_tool_call_id(const Json& payload) {
 }
 
 std::string synthesised_tool_call_id(const Json& payload, std::string_view tool_name) {
-  std::string session =
-      first_str(payload, {"session_id", "conversation_id", "sessionId", "taskId"}).value_or("default");
+  std::string session = first_str(payload, {"session_id", "conversation_id", "sessionId", "taskId"})
+                            .value_or("default");
   std::string turn = first_str(payload, {"turn_id", "turnId"}).value_or("-");
   const Json* input = member(payload, "tool_input");
   if (input == nullptr) input = member(payload, "toolInput");

@@ -24,7 +24,8 @@ const Json* at_pointer(const Json& value, std::string_view pointer);
 std::optional<std::string> json_scalar_to_string(const Json& value);
 std::optional<std::string> json_scalar_to_string(const Json* value);
 // The first of the named members that gives text by the rule above.
-std::optional<std::string> first_str(const Json& value, std::initializer_list<std::string_view> names);
+std::optional<std::string> first_str(const Json& value,
+                                     std::initializer_list<std::string_view> names);
 // Member names in ascending byte order; empty for anything but an object.
 std::vector<std::string> object_keys(const Json& value);
 std::string join(const std::vector<std::string>& items, std::string_view separator);

@@ -107,7 +107,9 @@ FakeServer::~FakeServer() {
   close(wake_pipe_[1]);
 }
 
-std::string FakeServer::url() const { return "http://127.0.0.1:" + std::to_string(port_); }
+std::string FakeServer::url() const {
+  return "http://127.0.0.1:" + std::to_string(port_);
+}
 
 std::vector<Request> FakeServer::requests() const {
   std::lock_guard lock(mutex_);

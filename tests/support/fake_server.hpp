@@ -16,7 +16,7 @@
 namespace ombrel::test {
 
 struct Request {
-  std::string raw;      // every byte received, headers and body
+  std::string raw;  // every byte received, headers and body
   std::string method;
   std::string path;
   std::string headers;  // the header block without the request line and the blank line
@@ -24,18 +24,20 @@ struct Request {
 };
 
 struct Reply {
-  std::string bytes;                           // sent as they are
-  std::chrono::milliseconds delay{0};          // wait this long before answering
-  std::chrono::milliseconds trickle{0};        // when non-zero, one byte per interval
-  bool never_answer = false;                   // hold the connection until the server stops
-  bool keep_open = false;                      // answer, then leave the connection open
-  bool reset = false;                          // after the bytes, close with RST
+  std::string bytes;                     // sent as they are
+  std::chrono::milliseconds delay{0};    // wait this long before answering
+  std::chrono::milliseconds trickle{0};  // when non-zero, one byte per interval
+  bool never_answer = false;             // hold the connection until the server stops
+  bool keep_open = false;                // answer, then leave the connection open
+  bool reset = false;                    // after the bytes, close with RST
 };
 
 // Response text with a status line, Content-Length and Connection: close.
 std::string http_response(int status, const std::string& reason, const std::string& body,
                           const std::string& extra_headers = "");
-inline std::string json_ok(const std::string& body) { return http_response(200, "OK", body); }
+inline std::string json_ok(const std::string& body) {
+  return http_response(200, "OK", body);
+}
 
 // A port on 127.0.0.1 that nothing listens on (bound briefly, then released).
 std::uint16_t unused_port();
@@ -57,11 +59,11 @@ class FakeServer {
 
   std::vector<Request> requests() const;
   // Waits until at least n requests have arrived; false on timeout.
-  bool wait_for_requests(std::size_t n, std::chrono::milliseconds timeout =
-                                            std::chrono::milliseconds(10000)) const;
+  bool wait_for_requests(
+      std::size_t n, std::chrono::milliseconds timeout = std::chrono::milliseconds(10000)) const;
   // Waits until n connections have been closed by either side; false on timeout.
-  bool wait_for_closed(std::size_t n, std::chrono::milliseconds timeout =
-                                          std::chrono::milliseconds(10000)) const;
+  bool wait_for_closed(std::size_t n,
+                       std::chrono::milliseconds timeout = std::chrono::milliseconds(10000)) const;
 
  private:
   void accept_loop();

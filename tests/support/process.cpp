@@ -16,9 +16,13 @@ extern char** environ;
 namespace ombrel::test {
 namespace {
 
-std::string name_of(const std::string& entry) { return entry.substr(0, entry.find('=')); }
+std::string name_of(const std::string& entry) {
+  return entry.substr(0, entry.find('='));
+}
 
-void set_nonblocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
+void set_nonblocking(int fd) {
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+}
 
 std::vector<char*> c_strings(const std::vector<std::string>& items) {
   std::vector<char*> out;
@@ -90,7 +94,8 @@ ChildProcess::ChildProcess(ProcessOptions options) : options_(std::move(options)
   }
   started_ = std::chrono::steady_clock::now();
   int rc = posix_spawn(&pid_, argv[0], &actions, &attr, argv.data(), envp.data());
-  if (!old_cwd.empty() && chdir(old_cwd.c_str()) != 0) throw std::runtime_error("chdir back failed");
+  if (!old_cwd.empty() && chdir(old_cwd.c_str()) != 0)
+    throw std::runtime_error("chdir back failed");
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attr);
   close(in[0]);

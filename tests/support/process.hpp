@@ -29,19 +29,19 @@ class Environment {
 };
 
 struct ProcessOptions {
-  std::vector<std::string> argv;               // argv[0] is the program path
+  std::vector<std::string> argv;  // argv[0] is the program path
   Environment env = Environment::current();
   std::string stdin_data;
-  bool close_stdout_early = false;             // the reader goes away before the child writes
-  std::string cwd;                             // empty: the current directory
-  std::chrono::milliseconds timeout{20000};    // the child is killed after this
+  bool close_stdout_early = false;           // the reader goes away before the child writes
+  std::string cwd;                           // empty: the current directory
+  std::chrono::milliseconds timeout{20000};  // the child is killed after this
 };
 
 struct ProcessResult {
   std::string out;
   std::string err;
-  int exit_code = -1;    // valid when exited() is true
-  int term_signal = 0;   // non-zero when the child was ended by a signal
+  int exit_code = -1;   // valid when exited() is true
+  int term_signal = 0;  // non-zero when the child was ended by a signal
   bool timed_out = false;
   std::chrono::milliseconds elapsed{0};
 

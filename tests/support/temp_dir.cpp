@@ -19,7 +19,8 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ec);
 }
 
-std::filesystem::path TempDir::write(const std::string& relative, const std::string& content) const {
+std::filesystem::path TempDir::write(const std::string& relative,
+                                     const std::string& content) const {
   auto p = path_ / relative;
   std::filesystem::create_directories(p.parent_path());
   std::ofstream(p, std::ios::binary) << content;

@@ -15,7 +15,9 @@ HookRun::HookRun() {
   options_.timeout = std::chrono::milliseconds(30000);
 }
 
-HookRun& HookRun::server(const std::string& url) { return env("OMBREL_SERVER", url); }
+HookRun& HookRun::server(const std::string& url) {
+  return env("OMBREL_SERVER", url);
+}
 
 HookRun& HookRun::env(const std::string& name, const std::string& value) {
   options_.env.set(name, value);
@@ -43,15 +45,23 @@ HookRun& HookRun::close_stdout_early() {
   return *this;
 }
 
-ProcessOptions HookRun::options() const { return options_; }
-ProcessResult HookRun::run() const { return run_process(options_); }
-ChildProcess HookRun::start() const { return ChildProcess(options_); }
+ProcessOptions HookRun::options() const {
+  return options_;
+}
+ProcessResult HookRun::run() const {
+  return run_process(options_);
+}
+ChildProcess HookRun::start() const {
+  return ChildProcess(options_);
+}
 
 std::string HookRun::log_path() const {
   return options_.env.get("OMBREL_HOOK_LOG").value_or((home_.path() / ".ombrel/hook.log").string());
 }
 
-std::string HookRun::log() const { return read_file(log_path()); }
+std::string HookRun::log() const {
+  return read_file(log_path());
+}
 
 std::vector<std::string> HookRun::log_messages() const {
   // An entry starts with "SECONDS.mmmZ "; continuation lines belong to the entry before.
@@ -74,6 +84,8 @@ std::vector<std::string> HookRun::log_messages() const {
   return messages;
 }
 
-std::string dead_server_url() { return "http://127.0.0.1:" + std::to_string(unused_port()); }
+std::string dead_server_url() {
+  return "http://127.0.0.1:" + std::to_string(unused_port());
+}
 
 }  // namespace ombrel::test

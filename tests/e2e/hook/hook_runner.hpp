@@ -28,7 +28,7 @@ class HookRun {
 
   const TempDir& home() const { return home_; }
   std::string log_path() const;
-  std::string log() const;                      // the whole debug log
+  std::string log() const;                        // the whole debug log
   std::vector<std::string> log_messages() const;  // entries without their timestamps
 
  private:
