@@ -20,9 +20,12 @@ constexpr Row kKiroEvents[] = {
 };
 
 constexpr Row kClineEvents[] = {
-    {"TaskStart", "SessionStart"},     {"TaskResume", "SessionStart"},
-    {"TaskCancel", "Stop"},            {"task_cancel", "Stop"},
-    {"task_complete", "TaskComplete"}, {"agent_end", "TaskComplete"},
+    {"TaskStart", "SessionStart"},
+    {"TaskResume", "SessionStart"},
+    {"TaskCancel", "Stop"},
+    {"task_cancel", "Stop"},
+    {"task_complete", "TaskComplete"},
+    {"agent_end", "TaskComplete"},
     {"agent_start", "UserPromptSubmit"},
     {"tool_call", "PreToolUse"},  // only when the payload has no "preToolUse" (else it blocks)
     {"tool_result", "PostToolUse"},
@@ -213,7 +216,7 @@ Json parse_tool_args(const Json& value) {
 
 namespace {
 
-constexpr std::string_view kListMembers[] = {"commands", "files", "paths",   "file_paths",
+constexpr std::string_view kListMembers[] = {"commands",  "files", "paths",   "file_paths",
                                              "filePaths", "edits", "patches", "urls"};
 constexpr std::string_view kFileEntryKeys[] = {"path", "file_path", "filePath"};
 
