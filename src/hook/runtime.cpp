@@ -8,7 +8,12 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
+#include "http.hpp"
 #include "text.hpp"
 
 namespace ombrel::hook {
@@ -164,6 +169,93 @@ void install_signal_handlers() {
   action.sa_flags = SA_RESTART;
   for (int sig : {SIGTERM, SIGINT, SIGHUP}) sigaction(sig, &action, nullptr);
   signal(SIGPIPE, SIG_IGN);
+}
+
+namespace {
+
+// The one-message channel between the permission worker and the main thread. The worker's
+// Sender marks the channel closed when it goes away, sent or not.
+struct ResultChannel {
+  std::mutex mutex;
+  std::optional<Result<Json>> message;
+  bool sender_gone = false;
+};
+
+class Sender {
+ public:
+  explicit Sender(std::shared_ptr<ResultChannel> channel) : channel_(std::move(channel)) {}
+  ~Sender() {
+    std::lock_guard lock(channel_->mutex);
+    channel_->sender_gone = true;
+  }
+  Sender(const Sender&) = delete;
+  Sender& operator=(const Sender&) = delete;
+  void send(Result<Json> result) {
+    std::lock_guard lock(channel_->mutex);
+    channel_->message.emplace(std::move(result));
+  }
+
+ private:
+  std::shared_ptr<ResultChannel> channel_;
+};
+
+// Starts the worker with the termination signals blocked, so that they always reach the
+// main thread, which is the one that notices them.
+void start_worker(std::shared_ptr<ResultChannel> channel, std::string url, Json body,
+                  std::chrono::milliseconds timeout) {
+  sigset_t block, previous;
+  sigemptyset(&block);
+  for (int sig : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&block, sig);
+  pthread_sigmask(SIG_BLOCK, &block, &previous);
+  try {
+    std::thread worker(
+        [channel = std::move(channel), url = std::move(url), body = std::move(body), timeout] {
+          Sender sender(channel);
+          sender.send(post_json(url, body, timeout));
+        });
+    worker.detach();
+  } catch (const std::system_error&) {
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    write_stderr("[ombrel-hook] Error: failed to spawn thread\n");
+    _exit(1);
+  }
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+}
+
+[[noreturn]] void cancel_and_exit(const std::optional<std::string>& cancel_session,
+                                  const std::string& server, const std::string& source,
+                                  const std::string& log_path) {
+  if (cancel_session) {
+    debug_log(log_path,
+              "[" + source + "] terminated - cancelling approvals for session " + *cancel_session);
+    (void)post_json(server + "/permission/cancel", Json{{"session_id", *cancel_session}},
+                    std::chrono::milliseconds(500));
+  }
+  // The worker may still be blocked in its request: leave without running destructors
+  // under its feet. Nothing is buffered (output goes straight to the descriptors).
+  _exit(0);
+}
+
+}  // namespace
+
+Result<Json> post_json_interruptible(const std::string& url, const Json& body,
+                                     std::chrono::milliseconds timeout,
+                                     const std::optional<std::string>& cancel_session,
+                                     const std::string& server, const std::string& source,
+                                     const std::string& log_path) {
+  SIGNALLED.store(false, std::memory_order_release);
+  auto channel = std::make_shared<ResultChannel>();
+  start_worker(channel, url, body, timeout);
+  for (;;) {
+    if (SIGNALLED.load(std::memory_order_acquire))
+      cancel_and_exit(cancel_session, server, source, log_path);
+    {
+      std::lock_guard lock(channel->mutex);
+      if (channel->message) return std::move(*channel->message);
+      if (channel->sender_gone) return fail("permission request worker ended");
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
 }
 
 }  // namespace ombrel::hook

@@ -52,4 +52,14 @@ void handle_signal(int signal);
 // SIGPIPE, so that a peer closing its end early cannot kill the hook.
 void install_signal_handlers();
 
+// Posts on a worker thread and waits, checking every 10 ms for a termination signal.
+// On a signal it withdraws the session's pending approvals (POST /permission/cancel,
+// 500 ms limit, only when cancel_session is present) and ends the process with status 0.
+// Otherwise it returns the worker's result, or "permission request worker ended".
+Result<Json> post_json_interruptible(const std::string& url, const Json& body,
+                                     std::chrono::milliseconds timeout,
+                                     const std::optional<std::string>& cancel_session,
+                                     const std::string& server, const std::string& source,
+                                     const std::string& log_path);
+
 }  // namespace ombrel::hook

@@ -171,10 +171,8 @@ std::optional<Json> get_default_response(std::string_view event, std::string_vie
 
 namespace {
 
-// Step 1 of the Cline translation: the "preToolUse" object, else the "postToolUse" one.
-void apply_hook_object(const Json& payload, ToolCall& call) {
-  const Json* hook = member(payload, "preToolUse");
-  if (hook == nullptr) hook = member(payload, "postToolUse");
+// A Cline "preToolUse" or "postToolUse" object: its tool name and parameters.
+void apply_hook_object(const Json* hook, ToolCall& call) {
   if (hook == nullptr || !hook->is_object()) return;
   const Json* name = member(*hook, "toolName");
   if (name == nullptr) name = member(*hook, "tool");
@@ -195,7 +193,8 @@ void apply_named_object(const Json& payload, std::string_view key, ToolCall& cal
 }  // namespace
 
 ToolCall cline_tool_and_event(const Json& payload, std::string_view raw_event, ToolCall call) {
-  apply_hook_object(payload, call);
+  const Json* hook = member(payload, "preToolUse");
+  apply_hook_object(hook != nullptr ? hook : member(payload, "postToolUse"), call);
   apply_named_object(payload, "tool_call", call);
   apply_named_object(payload, "tool_result", call);
   if (raw_event == "tool_result") {
@@ -203,6 +202,11 @@ ToolCall cline_tool_and_event(const Json& payload, std::string_view raw_event, T
     if (!success) success = bool_at(payload, "/tool_result/output/success");
     call.state_event = success == false ? "Error" : "PostToolUse";
   }
+  return call;
+}
+
+ToolCall cline_pre_tool_use(const Json& payload, ToolCall call) {
+  apply_hook_object(member(payload, "preToolUse"), call);
   return call;
 }
 

@@ -28,6 +28,8 @@ struct ToolCall {
 };
 // Fills in Cline's tool name, tool input and state event from its nested objects.
 ToolCall cline_tool_and_event(const Json& payload, std::string_view raw_event, ToolCall call);
+// The tool of a blocking Cline event, named by its "preToolUse" object only.
+ToolCall cline_pre_tool_use(const Json& payload, ToolCall call);
 // A string is read as one JSON document, else kept as {"raw": text}; other values as they are.
 Json parse_tool_args(const Json& value);
 // Parses JSON text held in list members and derives "command" and "path" for display.

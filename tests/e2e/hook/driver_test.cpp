@@ -15,7 +15,9 @@ const std::string kClaudePostToolUse =
     R"("hook_event_name":"PostToolUse","tool_name":"Bash","tool_input":{"command":"ls -la"},)"
     R"("tool_response":{"stdout":"x"},"tool_use_id":"toolu_01"})";
 
-std::string ppid_text() { return std::to_string(getpid()); }
+std::string ppid_text() {
+  return std::to_string(getpid());
+}
 
 bool contains(const std::vector<std::string>& lines, const std::string& line) {
   return std::find(lines.begin(), lines.end(), line) != lines.end();
@@ -24,8 +26,10 @@ bool contains(const std::vector<std::string>& lines, const std::string& line) {
 TEST(HookDriver, ReportsExactBytes) {
   FakeServer server(json_ok("{}"));
   HookRun run;
-  run.server(server.url()).args({"--source", "claude"}).input(kClaudePostToolUse).env("OM_TMUX_SESSION",
-                                                                                       "om-1234abcd");
+  run.server(server.url())
+      .args({"--source", "claude"})
+      .input(kClaudePostToolUse)
+      .env("OM_TMUX_SESSION", "om-1234abcd");
   auto result = run.run();
   EXPECT_EQ(result.exit_code, 0);
   EXPECT_EQ(result.out, "");
@@ -39,10 +43,10 @@ TEST(HookDriver, ReportsExactBytes) {
       R"(,"session_id":"abc","source":"claude","tool_input":{"command":"ls -la"},)"
       R"("tool_name":"Bash","tool_use_id":"toolu_01","transcript_path":"/home/me/.claude/t.jsonl",)"
       R"("turn_id":null})";
-  const std::string expected = "POST /state HTTP/1.1\r\nHost: 127.0.0.1:" +
-                               std::to_string(server.port()) +
-                               "\r\nContent-Type: application/json\r\nContent-Length: " +
-                               std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+  const std::string expected =
+      "POST /state HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server.port()) +
+      "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
+      "\r\nConnection: close\r\n\r\n" + body;
   EXPECT_EQ(server.requests()[0].raw, expected);
 }
 
@@ -58,21 +62,45 @@ TEST(HookDriver, OutcomeTable) {
   const std::string parse_error_prefix = "[ombrel-hook] Error: [json.exception.parse_error.101]";
   const Case cases[] = {
       {"no default answer", {"--source", "claude"}, kClaudePostToolUse, "", "", 1},
-      {"cursor default answer", {"--source", "cursor"}, R"({"hook_event_name":"beforeSubmitPrompt"})",
-       R"({"continue":true})", "", 1},
-      {"gemini default answer", {"--source", "gemini"}, R"({"hook_event_name":"AfterTool"})",
-       R"({"decision":"allow"})", "", 1},
-      {"cline default answer", {"--source", "cline"}, R"({"hookName":"TaskStart"})", R"({"cancel":false})",
-       "", 1},
-      {"gemini AfterModel suppressed", {"--source", "gemini"}, R"({"hook_event_name":"AfterModel"})", "", "",
+      {"cursor default answer",
+       {"--source", "cursor"},
+       R"({"hook_event_name":"beforeSubmitPrompt"})",
+       R"({"continue":true})",
+       "",
+       1},
+      {"gemini default answer",
+       {"--source", "gemini"},
+       R"({"hook_event_name":"AfterTool"})",
+       R"({"decision":"allow"})",
+       "",
+       1},
+      {"cline default answer",
+       {"--source", "cline"},
+       R"({"hookName":"TaskStart"})",
+       R"({"cancel":false})",
+       "",
+       1},
+      {"gemini AfterModel suppressed",
+       {"--source", "gemini"},
+       R"({"hook_event_name":"AfterModel"})",
+       "",
+       "",
        0},
-      {"read error", {"--source", "claude"}, "{\"a\":\"\xFF\"}", "{}",
-       "[ombrel-hook] Error: stream did not contain valid UTF-8\n", 0},
+      {"read error",
+       {"--source", "claude"},
+       "{\"a\":\"\xFF\"}",
+       "{}",
+       "[ombrel-hook] Error: stream did not contain valid UTF-8\n",
+       0},
       {"invalid json", {"--source", "claude"}, "{\"a\":", "{}", parse_error_prefix, 0},
       {"two objects without cursor", {"--source", "claude"}, "{}{}", "{}", parse_error_prefix, 0},
       {"text before the object", {"--source", "claude"}, "data: {}", "{}", parse_error_prefix, 0},
-      {"too deep", {"--source", "claude"}, std::string(200, '[') + std::string(200, ']'), "{}",
-       "[ombrel-hook] Error: JSON nested deeper than 128 levels\n", 0},
+      {"too deep",
+       {"--source", "claude"},
+       std::string(200, '[') + std::string(200, ']'),
+       "{}",
+       "[ombrel-hook] Error: JSON nested deeper than 128 levels\n",
+       0},
   };
   for (const auto& c : cases) {
     FakeServer server(json_ok("{}"));
@@ -128,12 +156,13 @@ TEST(HookDriver, EmptyInputStillReports) {
     EXPECT_EQ(result.exit_code, 0);
     EXPECT_EQ(result.out, "");
     ASSERT_EQ(server.requests().size(), 1u);
-    EXPECT_EQ(server.requests()[0].body,
-              R"({"cwd":null,"event":"Unknown","hook_version":"0.4.2","last_assistant_message":null,)"
-              R"("last_user_message":null,"om_tmux_session":null,"pid":)" +
-                  ppid_text() +
-                  R"(,"session_id":null,"source":"unknown","tool_input":null,"tool_name":null,)"
-                  R"("tool_use_id":null,"transcript_path":null,"turn_id":null})");
+    EXPECT_EQ(
+        server.requests()[0].body,
+        R"({"cwd":null,"event":"Unknown","hook_version":"0.4.2","last_assistant_message":null,)"
+        R"("last_user_message":null,"om_tmux_session":null,"pid":)" +
+            ppid_text() +
+            R"(,"session_id":null,"source":"unknown","tool_input":null,"tool_name":null,)"
+            R"("tool_use_id":null,"transcript_path":null,"turn_id":null})");
     auto log = run.log_messages();
     ASSERT_GE(log.size(), 4u);
     EXPECT_EQ(log[0], c.raw_line);
@@ -151,15 +180,17 @@ TEST(HookDriver, TraceLines) {
   ASSERT_GE(log.size(), 5u);
   EXPECT_EQ(log[0], "[codex] hook v0.4.2 RAW STDIN (" + std::to_string(kClaudePostToolUse.size()) +
                         " bytes): " + kClaudePostToolUse);
-  EXPECT_TRUE(std::regex_match(log[1], std::regex(R"(\[codex\] event=PostToolUse tool=Bash pid=\d+ ppid=)" +
-                                                  ppid_text())));
-  EXPECT_TRUE(contains(log, "[codex] STATE stdin keys: cwd, hook_event_name, session_id, tool_input, "
-                            "tool_name, tool_response, tool_use_id, transcript_path"));
+  EXPECT_TRUE(std::regex_match(
+      log[1], std::regex(R"(\[codex\] event=PostToolUse tool=Bash pid=\d+ ppid=)" + ppid_text())));
+  EXPECT_TRUE(contains(log,
+                       "[codex] STATE stdin keys: cwd, hook_event_name, session_id, tool_input, "
+                       "tool_name, tool_response, tool_use_id, transcript_path"));
   EXPECT_TRUE(contains(log, "[codex] STATE session_id=abc"));
   // Every entry starts with the timestamp.
   std::regex stamp(R"(^\d{10}\.\d{3}Z \[)");
   std::istringstream lines(run.log());
-  for (std::string line; std::getline(lines, line);) EXPECT_TRUE(std::regex_search(line, stamp)) << line;
+  for (std::string line; std::getline(lines, line);)
+    EXPECT_TRUE(std::regex_search(line, stamp)) << line;
 }
 
 TEST(HookDriver, RawPreviewIsCutByCharacters) {
@@ -171,7 +202,8 @@ TEST(HookDriver, RawPreviewIsCutByCharacters) {
   run.server(server.url()).args({"--source", "claude"}).input(input).run();
   auto log = run.log_messages();
   ASSERT_FALSE(log.empty());
-  const std::string want_prefix = "[claude] hook v0.4.2 RAW STDIN (" + std::to_string(input.size()) + " bytes): ";
+  const std::string want_prefix =
+      "[claude] hook v0.4.2 RAW STDIN (" + std::to_string(input.size()) + " bytes): ";
   ASSERT_EQ(log[0].rfind(want_prefix, 0), 0u);
   std::string preview = log[0].substr(want_prefix.size());
   EXPECT_EQ(preview, input.substr(0, 11 + (3000 - 11) * 2));  // 11 ASCII characters, then é
@@ -186,15 +218,33 @@ TEST(HookDriver, SourceAndEventSelection) {
     const char* want_event;
   };
   const Case cases[] = {
-      {"event option", {"--source", "copilot", "--event", "sessionStart"}, "{}", "copilot", "SessionStart"},
+      {"event option",
+       {"--source", "copilot", "--event", "sessionStart"},
+       "{}",
+       "copilot",
+       "SessionStart"},
       {"payload event wins", {"--event", "Stop"}, R"({"hook_event_name":"X"})", "unknown", "X"},
-      {"null falls through to hookName", {}, R"({"hook_event_name":null,"hookName":"Stop"})", "unknown", "Stop"},
+      {"null falls through to hookName",
+       {},
+       R"({"hook_event_name":null,"hookName":"Stop"})",
+       "unknown",
+       "Stop"},
       {"number as text", {}, R"({"hook_event_name":7})", "unknown", "7"},
-      {"empty string stops the search", {"--event", "Stop"}, R"({"hook_event_name":""})", "unknown", ""},
+      {"empty string stops the search",
+       {"--event", "Stop"},
+       R"({"hook_event_name":""})",
+       "unknown",
+       ""},
       {"type member", {}, R"({"type":"T"})", "unknown", "T"},
-      {"cursor_version overrides the source", {"--source", "claude"},
-       R"({"cursor_version":"1.0","hook_event_name":"stop"})", "cursor", "Stop"},
-      {"capitalised Cursor is not cursor", {"--source", "Cursor"}, R"({"hook_event_name":"stop"})", "Cursor",
+      {"cursor_version overrides the source",
+       {"--source", "claude"},
+       R"({"cursor_version":"1.0","hook_event_name":"stop"})",
+       "cursor",
+       "Stop"},
+      {"capitalised Cursor is not cursor",
+       {"--source", "Cursor"},
+       R"({"hook_event_name":"stop"})",
+       "Cursor",
        "stop"},
       {"switch source", {"--source", "--event", "Stop"}, "{}", "true", "Stop"},
   };
@@ -217,7 +267,8 @@ TEST(HookDriver, CursorOverrideLogLine) {
   run.server(server.url()).args({"--source", "claude"}).input(R"({"cursor_version":null})").run();
   auto log = run.log_messages();
   ASSERT_GE(log.size(), 2u);
-  EXPECT_EQ(log[1], "[claude] cursor_version detected in payload -> overriding source to \"cursor\"");
+  EXPECT_EQ(log[1],
+            "[claude] cursor_version detected in payload -> overriding source to \"cursor\"");
   EXPECT_EQ(log[2].rfind("[cursor] event=Unknown tool= pid=", 0), 0u);
 }
 
@@ -232,14 +283,17 @@ TEST(HookDriver, ServerAnswersNeverMatter) {
       {"busy", {"HTTP/1.1 409 Conflict\r\n\r\n busy \n"}, "HTTP 409: busy"},
       {"server error", {"HTTP/1.1 500 Internal Server Error\r\n\r\n"}, "HTTP 500"},
       {"garbage", {"garbage"}, ""},
-      {"chunked", {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\n{}\r\n0\r\n\r\n"}, ""},
+      {"chunked",
+       {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\n{}\r\n0\r\n\r\n"},
+       ""},
       {"invalid utf-8", {"HTTP/1.1 200 OK\r\n\r\n\xFF"}, "stream did not contain valid UTF-8"},
       {"reset", {"", {}, {}, false, false, true}, "Connection reset by peer"},
   };
   for (const auto& c : cases) {
     FakeServer server([&](const Request&) { return c.reply; });
     HookRun run;
-    auto result = run.server(server.url()).args({"--source", "cursor"})
+    auto result = run.server(server.url())
+                      .args({"--source", "cursor"})
                       .input(R"({"hook_event_name":"beforeSubmitPrompt"})")
                       .run();
     EXPECT_EQ(result.exit_code, 0) << c.name;
@@ -258,7 +312,8 @@ TEST(HookDriver, ServerAnswersNeverMatter) {
 
 TEST(HookDriver, ServerDown) {
   HookRun run;
-  auto result = run.server(dead_server_url()).args({"--source", "claude"}).input(kClaudePostToolUse).run();
+  auto result =
+      run.server(dead_server_url()).args({"--source", "claude"}).input(kClaudePostToolUse).run();
   EXPECT_EQ(result.exit_code, 0);
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(result.err, "");
@@ -280,7 +335,10 @@ TEST(HookDriver, BadServerUrls) {
   };
   for (const auto& c : cases) {
     HookRun run;
-    auto result = run.server(c.url).args({"--source", "gemini"}).input(R"({"hook_event_name":"AfterTool"})").run();
+    auto result = run.server(c.url)
+                      .args({"--source", "gemini"})
+                      .input(R"({"hook_event_name":"AfterTool"})")
+                      .run();
     EXPECT_EQ(result.exit_code, 0) << c.url;
     EXPECT_EQ(result.out, R"({"decision":"allow"})") << c.url;
     auto log = run.log_messages();
@@ -297,7 +355,9 @@ TEST(HookDriver, SignalsDoNotEndTheReport) {
       return r;
     });
     HookRun run;
-    run.server(server.url()).args({"--source", "cursor"}).input(R"({"hook_event_name":"beforeSubmitPrompt"})");
+    run.server(server.url())
+        .args({"--source", "cursor"})
+        .input(R"({"hook_event_name":"beforeSubmitPrompt"})");
     ChildProcess child = run.start();
     ASSERT_TRUE(server.wait_for_requests(1));
     child.send_signal(sig);
@@ -314,7 +374,8 @@ TEST(HookDriver, SignalsDoNotEndTheReport) {
 TEST(HookDriver, AgentClosingStdoutEarly) {
   FakeServer server(json_ok("{}"));
   HookRun run;
-  auto result = run.server(server.url()).args({"--source", "cursor"})
+  auto result = run.server(server.url())
+                    .args({"--source", "cursor"})
                     .input(R"({"hook_event_name":"beforeSubmitPrompt"})")
                     .close_stdout_early()
                     .run();
@@ -335,13 +396,15 @@ TEST(HookDriver, LogLocation) {
   {
     HookRun run;
     run.server(server.url()).unset("OMBREL_HOOK_LOG").input("{}").run();
-    EXPECT_NE(read_file(run.home().path() / ".ombrel/hook.log").find("RAW STDIN"), std::string::npos);
+    EXPECT_NE(read_file(run.home().path() / ".ombrel/hook.log").find("RAW STDIN"),
+              std::string::npos);
   }
   {
     // An empty HOME puts the log under the working directory.
     HookRun run;
     TempDir cwd;
-    ProcessOptions options = run.server(server.url()).unset("OMBREL_HOOK_LOG").env("HOME", "").input("{}").options();
+    ProcessOptions options =
+        run.server(server.url()).unset("OMBREL_HOOK_LOG").env("HOME", "").input("{}").options();
     options.cwd = cwd.str();
     run_process(options);
     EXPECT_NE(read_file(cwd.path() / ".ombrel/hook.log").find("RAW STDIN"), std::string::npos);
@@ -364,17 +427,18 @@ TEST(HookDriver, TmuxSessionAndSessionIds) {
     std::string want_log;
   };
   const Case cases[] = {
-      {"empty tmux session stays a string", "{}", "", R"("om_tmux_session":"")", "[unknown] STATE session_id=MISSING"},
-      {"invalid utf-8 tmux session is unset", "{}", "om-\xFF", R"("om_tmux_session":null)", ""},
-      {"taskId in the body but not the log", R"({"taskId":"t1"})", std::nullopt, R"("session_id":"t1")",
+      {"empty tmux session stays a string", "{}", "", R"("om_tmux_session":"")",
        "[unknown] STATE session_id=MISSING"},
+      {"invalid utf-8 tmux session is unset", "{}", "om-\xFF", R"("om_tmux_session":null)", ""},
+      {"taskId in the body but not the log", R"({"taskId":"t1"})", std::nullopt,
+       R"("session_id":"t1")", "[unknown] STATE session_id=MISSING"},
       {"numeric session id", R"({"session_id":42})", std::nullopt, R"("session_id":"42")",
        "[unknown] STATE session_id=42"},
       {"turn id", R"({"turnId":"u2"})", std::nullopt, R"("turn_id":"u2")", ""},
-      {"toolArgs when no tool input", R"({"toolArgs":"{\"commands\":[\"a\",\"b\"]}"})", std::nullopt,
-       R"("tool_input":{"command":"a\nb","commands":["a","b"]})", ""},
-      {"toolArgs ignored beside a tool input", R"({"tool_input":{"x":1},"toolArgs":"{}"})", std::nullopt,
-       R"("tool_input":{"x":1})", ""},
+      {"toolArgs when no tool input", R"({"toolArgs":"{\"commands\":[\"a\",\"b\"]}"})",
+       std::nullopt, R"("tool_input":{"command":"a\nb","commands":["a","b"]})", ""},
+      {"toolArgs ignored beside a tool input", R"({"tool_input":{"x":1},"toolArgs":"{}"})",
+       std::nullopt, R"("tool_input":{"x":1})", ""},
   };
   for (const auto& c : cases) {
     FakeServer server(json_ok("{}"));

@@ -18,12 +18,16 @@ std::string member_text(const std::string& body, const std::string& name) {
   for (std::size_t i = at; i < body.size(); ++i) {
     char c = body[i];
     if (in_string) {
-      if (c == '\\') ++i;
-      else if (c == '"') in_string = false;
+      if (c == '\\')
+        ++i;
+      else if (c == '"')
+        in_string = false;
       continue;
     }
-    if (c == '"') in_string = true;
-    else if (c == '{' || c == '[') ++depth;
+    if (c == '"')
+      in_string = true;
+    else if (c == '{' || c == '[')
+      ++depth;
     else if (c == '}' || c == ']') {
       if (depth == 0) return body.substr(at, i - at);
       --depth;
@@ -45,34 +49,76 @@ TEST(HookEvents, ReportedUnderTheirStateEvent) {
     std::string want_out;
   };
   const Case cases[] = {
-      {"cline failed tool result", {"--source", "cline"},
+      {"cline failed tool result",
+       {"--source", "cline"},
        R"({"hookName":"tool_result","tool_result":{"name":"write_to_file","input":{"path":"a.txt"},"output":{"success":false}}})",
-       R"("Error")", R"("write_to_file")", R"({"path":"a.txt"})", R"({"cancel":false})"},
-      {"cline post tool use with parameters", {"--source", "cline"},
-       R"({"hookName":"PostToolUse","postToolUse":{"toolName":"execute_command","parameters":{"commands":"[\"npm test\"]"},"success":true}})",
-       R"("PostToolUse")", R"("execute_command")", R"({"command":"npm test","commands":["npm test"]})",
+       R"("Error")",
+       R"("write_to_file")",
+       R"({"path":"a.txt"})",
        R"({"cancel":false})"},
-      {"cline task start", {"--source", "cline"}, R"({"hookName":"TaskStart","taskId":"t1"})",
-       R"("SessionStart")", "null", "null", R"({"cancel":false})"},
-      {"gemini after tool", {"--source", "gemini"},
+      {"cline post tool use with parameters",
+       {"--source", "cline"},
+       R"({"hookName":"PostToolUse","postToolUse":{"toolName":"execute_command","parameters":{"commands":"[\"npm test\"]"},"success":true}})",
+       R"("PostToolUse")",
+       R"("execute_command")",
+       R"({"command":"npm test","commands":["npm test"]})",
+       R"({"cancel":false})"},
+      {"cline task start",
+       {"--source", "cline"},
+       R"({"hookName":"TaskStart","taskId":"t1"})",
+       R"("SessionStart")",
+       "null",
+       "null",
+       R"({"cancel":false})"},
+      {"gemini after tool",
+       {"--source", "gemini"},
        R"({"hook_event_name":"AfterTool","tool_name":"run_shell_command","tool_input":{"command":"ls"}})",
-       R"("AfterTool")", R"("run_shell_command")", R"({"command":"ls"})", R"({"decision":"allow"})"},
-      {"gemini tool permission notification", {"--source", "gemini"},
-       R"({"hook_event_name":"Notification","notification_type":"ToolPermission"})", R"("PermissionRequest")",
-       "null", "null", ""},
-      {"copilot camel case with event option", {"--source", "copilot", "--event", "postToolUse"},
-       R"({"toolName":"bash","toolArgs":"{\"command\":\"ls\"}"})", R"("PostToolUse")", R"("bash")",
-       R"({"command":"ls"})", ""},
-      {"copilot idle notification", {"--source", "copilot"},
-       R"({"hook_event_name":"Notification","notification_type":"agent_idle"})", R"("SessionStart")", "null",
-       "null", ""},
-      {"cursor after agent thought", {"--source", "cursor"}, R"({"hook_event_name":"afterAgentThought"})",
-       R"("Thinking")", "null", "null", ""},
-      {"kiro agent spawn", {"--source", "kiro"}, R"({"hook_event_name":"agentSpawn"})", R"("SessionStart")",
-       "null", "null", ""},
-      {"codebuddy idle prompt", {"--source", "codebuddy"},
-       R"({"hook_event_name":"Notification","notification_type":"idle_prompt"})", R"("SessionStart")", "null",
-       "null", ""},
+       R"("AfterTool")",
+       R"("run_shell_command")",
+       R"({"command":"ls"})",
+       R"({"decision":"allow"})"},
+      {"gemini tool permission notification",
+       {"--source", "gemini"},
+       R"({"hook_event_name":"Notification","notification_type":"ToolPermission"})",
+       R"("PermissionRequest")",
+       "null",
+       "null",
+       ""},
+      {"copilot camel case with event option",
+       {"--source", "copilot", "--event", "postToolUse"},
+       R"({"toolName":"bash","toolArgs":"{\"command\":\"ls\"}"})",
+       R"("PostToolUse")",
+       R"("bash")",
+       R"({"command":"ls"})",
+       ""},
+      {"copilot idle notification",
+       {"--source", "copilot"},
+       R"({"hook_event_name":"Notification","notification_type":"agent_idle"})",
+       R"("SessionStart")",
+       "null",
+       "null",
+       ""},
+      {"cursor after agent thought",
+       {"--source", "cursor"},
+       R"({"hook_event_name":"afterAgentThought"})",
+       R"("Thinking")",
+       "null",
+       "null",
+       ""},
+      {"kiro agent spawn",
+       {"--source", "kiro"},
+       R"({"hook_event_name":"agentSpawn"})",
+       R"("SessionStart")",
+       "null",
+       "null",
+       ""},
+      {"codebuddy idle prompt",
+       {"--source", "codebuddy"},
+       R"({"hook_event_name":"Notification","notification_type":"idle_prompt"})",
+       R"("SessionStart")",
+       "null",
+       "null",
+       ""},
   };
   for (const auto& c : cases) {
     FakeServer server(json_ok("{}"));
@@ -91,7 +137,8 @@ TEST(HookEvents, ReportedUnderTheirStateEvent) {
 
 TEST(HookEvents, DefaultAnswerEvenWithTheServerDown) {
   HookRun run;
-  auto result = run.server(dead_server_url()).args({"--source", "cursor"})
+  auto result = run.server(dead_server_url())
+                    .args({"--source", "cursor"})
                     .input(R"({"hook_event_name":"beforeSubmitPrompt","conversation_id":"c1"})")
                     .run();
   EXPECT_EQ(result.exit_code, 0);
