@@ -1,0 +1,208 @@
+#include "process.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "fd.hpp"
+
+extern char** environ;
+
+namespace ombrel::launcher {
+namespace {
+
+std::string describe(int err) {
+  return std::strerror(err);
+}
+
+// The spawn attributes every child gets: all signals back to their default action and
+// nothing blocked, so a launcher started with SIGINT ignored does not pass that on.
+class SpawnAttr {
+ public:
+  SpawnAttr() {
+    posix_spawnattr_init(&attr_);
+    sigset_t all, none;
+    sigfillset(&all);
+    sigemptyset(&none);
+    posix_spawnattr_setsigdefault(&attr_, &all);
+    posix_spawnattr_setsigmask(&attr_, &none);
+    posix_spawnattr_setflags(&attr_, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  }
+  ~SpawnAttr() { posix_spawnattr_destroy(&attr_); }
+  SpawnAttr(const SpawnAttr&) = delete;
+  SpawnAttr& operator=(const SpawnAttr&) = delete;
+  const posix_spawnattr_t* get() const { return &attr_; }
+
+ private:
+  posix_spawnattr_t attr_;
+};
+
+class FileActions {
+ public:
+  FileActions() { posix_spawn_file_actions_init(&actions_); }
+  ~FileActions() { posix_spawn_file_actions_destroy(&actions_); }
+  FileActions(const FileActions&) = delete;
+  FileActions& operator=(const FileActions&) = delete;
+  posix_spawn_file_actions_t* get() { return &actions_; }
+
+ private:
+  posix_spawn_file_actions_t actions_;
+};
+
+Result<pid_t> spawn(const std::vector<std::string>& argv,
+                    const posix_spawn_file_actions_t* actions) {
+  if (argv.empty()) return fail("empty command");
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  SpawnAttr attr;
+  pid_t pid = -1;
+  int rc = posix_spawnp(&pid, args[0], actions, attr.get(), args.data(), environ);
+  if (rc != 0) return fail(describe(rc));
+  return pid;
+}
+
+Result<WaitStatus> wait_for(pid_t pid) {
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return fail(describe(errno));
+  }
+  if (WIFSIGNALED(status)) return WaitStatus{true, WTERMSIG(status)};
+  return WaitStatus{false, WEXITSTATUS(status)};
+}
+
+struct Pipe {
+  Fd read, write;
+};
+
+Result<Pipe> make_pipe() {
+  int fds[2];
+  if (pipe(fds) != 0) return fail(describe(errno));
+  Pipe p{Fd(fds[0]), Fd(fds[1])};
+  // Only the dup2'ed copies may reach the child; these originals close on exec.
+  fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+  fcntl(fds[1], F_SETFD, FD_CLOEXEC);
+  return p;
+}
+
+// A child that exits without reading its input must make our write fail with EPIPE, not
+// end the launcher with SIGPIPE. The signal is blocked for the write and a SIGPIPE it
+// raised is consumed before the mask is restored.
+ssize_t write_without_sigpipe(int fd, const char* data, std::size_t size) {
+  sigset_t pipe_only, old, pending;
+  sigemptyset(&pipe_only);
+  sigaddset(&pipe_only, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipe_only, &old);
+  sigpending(&pending);
+  const bool was_pending = sigismember(&pending, SIGPIPE);
+  ssize_t written = write(fd, data, size);
+  const int saved = errno;
+  if (written < 0 && saved == EPIPE && !was_pending) {
+    sigpending(&pending);
+    int sig = 0;
+    if (sigismember(&pending, SIGPIPE)) sigwait(&pipe_only, &sig);
+  }
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  errno = saved;
+  return written;
+}
+
+// Feeds stdin and drains stdout and stderr together so that no side can block the other.
+// Returns the first write error; reading always continues to the end of both streams.
+std::string pump(Fd& in, const std::string& input, Fd& out, Fd& err, Captured& captured) {
+  std::string write_error;
+  std::size_t written = 0;
+  if (in.valid() && input.empty()) in.reset();
+  if (in.valid()) fcntl(in.get(), F_SETFL, fcntl(in.get(), F_GETFL) | O_NONBLOCK);
+  char buf[16384];
+  while (out.valid() || err.valid()) {
+    pollfd fds[3];
+    Fd* owners[3];
+    nfds_t n = 0;
+    for (Fd* fd : {&in, &out, &err}) {
+      if (!fd->valid()) continue;
+      owners[n] = fd;
+      fds[n++] = {fd->get(), static_cast<short>(fd == &in ? POLLOUT : POLLIN), 0};
+    }
+    if (poll(fds, n, -1) < 0) {
+      if (errno == EINTR) continue;
+      if (write_error.empty()) write_error = describe(errno);
+      break;
+    }
+    for (nfds_t i = 0; i < n; ++i) {
+      if (fds[i].revents == 0) continue;
+      Fd& fd = *owners[i];
+      if (&fd == &in) {
+        ssize_t w = write_without_sigpipe(fd.get(), input.data() + written, input.size() - written);
+        if (w < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+        if (w < 0) write_error = describe(errno);
+        if (w > 0) written += static_cast<std::size_t>(w);
+        if (w < 0 || written == input.size()) fd.reset();
+        continue;
+      }
+      ssize_t r = read(fd.get(), buf, sizeof buf);
+      if (r > 0) {
+        (&fd == &out ? captured.out : captured.err).append(buf, static_cast<std::size_t>(r));
+      } else if (r == 0 || errno != EINTR) {
+        fd.reset();
+      }
+    }
+  }
+  // After a failed poll the child must not stay blocked on a full pipe while we wait.
+  in.reset();
+  out.reset();
+  err.reset();
+  return write_error;
+}
+
+}  // namespace
+
+Result<Captured> PosixProcessRunner::run(const Command& command) {
+  auto out = make_pipe();
+  if (!out) return fail(out.error());
+  auto err = make_pipe();
+  if (!err) return fail(err.error());
+  Pipe in;
+  FileActions actions;
+  if (command.input) {
+    auto p = make_pipe();
+    if (!p) return fail(p.error());
+    in = std::move(p.value());
+    posix_spawn_file_actions_adddup2(actions.get(), in.read.get(), 0);
+  } else {
+    posix_spawn_file_actions_addopen(actions.get(), 0, "/dev/null", O_RDONLY, 0);
+  }
+  posix_spawn_file_actions_adddup2(actions.get(), out.value().write.get(), 1);
+  posix_spawn_file_actions_adddup2(actions.get(), err.value().write.get(), 2);
+
+  auto pid = spawn(command.argv, actions.get());
+  // The child holds its own copies now; ours must go so that end of file can arrive.
+  in.read.reset();
+  out.value().write.reset();
+  err.value().write.reset();
+  if (!pid) return fail(pid.error());
+
+  Captured captured;
+  std::string write_error =
+      pump(in.write, command.input.value_or(""), out.value().read, err.value().read, captured);
+  auto status = wait_for(pid.value());
+  if (!status) return fail(status.error());
+  captured.status = status.value();
+  captured.input_error = write_error;
+  return captured;
+}
+
+Result<WaitStatus> run_console(const std::vector<std::string>& argv) {
+  auto pid = spawn(argv, nullptr);
+  if (!pid) return fail(pid.error());
+  return wait_for(pid.value());
+}
+
+}  // namespace ombrel::launcher
