@@ -1,0 +1,434 @@
+#include "recovery_scan.hpp"
+
+#include <bit>
+#include <clocale>
+#include <cmath>
+#include <cstdlib>
+#include <initializer_list>
+
+#include "json_text.hpp"
+
+// Why one pass is enough: whether a value starting at a given position parses, where it
+// ends and how deep it nests depend on the text alone, never on what encloses it. So each
+// container is scanned once and remembered; an enclosing container that meets it again
+// jumps to its end, and a later start position inside it is answered from memory. A
+// container fails when a child fails, so a failure marks the whole chain of open
+// containers at once. The remaining repeated work would be two containers walking the
+// same tokens; that cannot happen, because a start position inside a string of a valid
+// stretch sees every quote of that stretch with the opposite meaning and so never lands
+// on the same token boundaries. Every token is thus examined by one container at most.
+
+namespace ombrel::hook {
+namespace {
+
+constexpr std::size_t kFail = static_cast<std::size_t>(-1);
+
+// Per-bracket memory: the outcome in the low bits, the nesting height above them.
+enum State : std::uint32_t {
+  kUnknown = 0,
+  kFailed = 1,
+  kArray = 2,
+  kObject = 3,
+  kCursorObject = 4
+};
+constexpr std::uint32_t kStateBits = 3;
+constexpr std::uint32_t kStateMask = (1u << kStateBits) - 1;
+// Heights beyond the limit all mean "too deep"; capping keeps them small.
+constexpr auto kMaxDepth = static_cast<std::uint32_t>(kMaxJsonDepth);
+constexpr std::uint32_t kHeightCap = kMaxDepth + 1;
+
+constexpr std::uint32_t pack(State state, std::uint32_t height) {
+  return static_cast<std::uint32_t>(state) | (height << kStateBits);
+}
+constexpr State state_of(std::uint32_t info) {
+  return static_cast<State>(info & kStateMask);
+}
+constexpr std::uint32_t height_of(std::uint32_t info) {
+  return info >> kStateBits;
+}
+
+constexpr bool is_digit(int c) {
+  return c >= '0' && c <= '9';
+}
+
+int hex_value(int c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// The four hex digits at text[i..i+4) as a code unit, or -1.
+int hex4(std::string_view text, std::size_t i) {
+  if (i + 4 > text.size()) return -1;
+  int value = 0;
+  for (std::size_t k = 0; k < 4; ++k) {
+    int digit = hex_value(static_cast<unsigned char>(text[i + k]));
+    if (digit < 0) return -1;
+    value = value << 4 | digit;
+  }
+  return value;
+}
+
+void append_utf8(std::string& out, std::uint32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+// Whether text[i..] starts with the given bytes in these ranges (pairs of bounds).
+bool bytes_in_ranges(std::string_view text, std::size_t i, std::initializer_list<int> ranges) {
+  auto r = ranges.begin();
+  for (std::size_t k = 0; r != ranges.end(); ++k, r += 2) {
+    if (i + k >= text.size()) return false;
+    int b = static_cast<unsigned char>(text[i + k]);
+    if (b < r[0] || b > r[1]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+BracketScan::BracketScan(std::string_view text) : text_(text) {
+  const std::size_t words = text.size() / 64 + 1;
+  bits_.assign(words, 0);
+  ranks_.assign(words, 0);
+  std::size_t count = 0;
+  for (std::size_t w = 0; w < words; ++w) {
+    ranks_[w] = count;
+    const std::size_t end = std::min(text.size(), (w + 1) * 64);
+    std::uint64_t word = 0;
+    for (std::size_t i = w * 64; i < end; ++i) {
+      if (text[i] == '{' || text[i] == '[') word |= std::uint64_t{1} << (i % 64);
+    }
+    bits_[w] = word;
+    count += static_cast<std::size_t>(std::popcount(word));
+  }
+  ends_.assign(count, 0);
+  infos_.assign(count, kUnknown);
+}
+
+std::size_t BracketScan::rank(std::size_t pos) const {
+  const std::uint64_t below = (std::uint64_t{1} << (pos % 64)) - 1;
+  return ranks_[pos / 64] + static_cast<std::size_t>(std::popcount(bits_[pos / 64] & below));
+}
+
+std::optional<std::size_t> BracketScan::next_bracket(std::size_t from) const {
+  if (from >= text_.size()) return std::nullopt;
+  std::size_t w = from / 64;
+  std::uint64_t word = bits_[w] & (~std::uint64_t{0} << (from % 64));
+  while (word == 0) {
+    if (++w == bits_.size()) return std::nullopt;
+    word = bits_[w];
+  }
+  return w * 64 + static_cast<std::size_t>(std::countr_zero(word));
+}
+
+BracketScan::Value BracketScan::value_at(std::size_t pos) {
+  const std::size_t r = rank(pos);
+  if (state_of(infos_[r]) == kUnknown) scan_from(pos);
+  const std::uint32_t info = infos_[r];
+  const State state = state_of(info);
+  Value value;
+  value.parses = state != kFailed && height_of(info) <= kMaxDepth;
+  if (!value.parses) return value;
+  value.is_object = state == kObject || state == kCursorObject;
+  value.has_cursor_version = state == kCursorObject;
+  value.end = ends_[r];
+  return value;
+}
+
+std::optional<std::size_t> BracketScan::next_cursor_object(std::size_t from) {
+  for (auto pos = next_bracket(from); pos; pos = next_bracket(*pos + 1)) {
+    if (value_at(*pos).has_cursor_version) return pos;
+  }
+  return std::nullopt;
+}
+
+std::size_t BracketScan::skip_white_space(std::size_t i) const {
+  while (i < text_.size() &&
+         (text_[i] == ' ' || text_[i] == '\t' || text_[i] == '\n' || text_[i] == '\r')) {
+    ++i;
+  }
+  return i;
+}
+
+void BracketScan::fail_all() {
+  for (const Frame& frame : stack_) infos_[rank(frame.start)] = kFailed;
+  stack_.clear();
+}
+
+// Walks the container at root and every container it meets that is not yet known,
+// keeping the open ones on an explicit stack (nesting may be as deep as the text is long).
+void BracketScan::scan_from(std::size_t root) {
+  auto open = [this](std::size_t pos) {
+    const bool object = text_[pos] == '{';
+    stack_.push_back(
+        Frame{pos, 1, object ? Expect::kKeyOrClose : Expect::kValueOrClose, object, false});
+  };
+  open(root);
+  std::size_t i = root + 1;
+  while (!stack_.empty()) {
+    ++work_;
+    Frame& frame = stack_.back();
+    i = skip_white_space(i);
+    const int c = i < text_.size() ? static_cast<unsigned char>(text_[i]) : -1;
+    Expect expect = frame.expect;
+
+    if (expect == Expect::kValueOrClose || expect == Expect::kKeyOrClose ||
+        expect == Expect::kCommaOrClose) {
+      if (c == (frame.object ? '}' : ']')) {
+        const std::size_t r = rank(frame.start);
+        const State state =
+            frame.object ? (frame.has_cursor_version ? kCursorObject : kObject) : kArray;
+        const std::uint32_t height = frame.height;
+        infos_[r] = pack(state, height);
+        ends_[r] = i + 1;
+        stack_.pop_back();
+        i += 1;
+        if (stack_.empty()) return;
+        Frame& parent = stack_.back();
+        parent.height = std::max(parent.height, std::min(kHeightCap, height + 1));
+        parent.expect = Expect::kCommaOrClose;
+        continue;
+      }
+      if (expect == Expect::kCommaOrClose) {
+        if (c != ',') return fail_all();
+        frame.expect = frame.object ? Expect::kKey : Expect::kValue;
+        i += 1;
+        continue;
+      }
+      expect = frame.object ? Expect::kKey : Expect::kValue;
+    }
+
+    switch (expect) {
+      case Expect::kKey: {
+        if (c != '"') return fail_all();
+        const std::size_t end = lex_string(i);
+        if (end == kFail) return fail_all();
+        if (!frame.has_cursor_version && string_equals(i, end, "cursor_version")) {
+          frame.has_cursor_version = true;
+        }
+        frame.expect = Expect::kColon;
+        i = end;
+        break;
+      }
+      case Expect::kColon:
+        if (c != ':') return fail_all();
+        frame.expect = Expect::kValue;
+        i += 1;
+        break;
+      case Expect::kValue: {
+        if (c == '[' || c == '{') {
+          const std::uint32_t info = infos_[rank(i)];
+          if (state_of(info) == kUnknown) {
+            frame.expect = Expect::kCommaOrClose;  // where this frame resumes
+            open(i);                               // frame is invalid from here on
+            i += 1;
+            break;
+          }
+          if (state_of(info) == kFailed) return fail_all();
+          frame.height = std::max(frame.height, std::min(kHeightCap, height_of(info) + 1));
+          frame.expect = Expect::kCommaOrClose;
+          i = ends_[rank(i)];
+          break;
+        }
+        const std::size_t end = lex_scalar(i);
+        if (end == kFail) return fail_all();
+        frame.expect = Expect::kCommaOrClose;
+        i = end;
+        break;
+      }
+      default:
+        break;  // the close-or-continue states were handled above
+    }
+  }
+}
+
+std::size_t BracketScan::lex_scalar(std::size_t i) {
+  if (i >= text_.size()) return kFail;
+  switch (text_[i]) {
+    case '"':
+      return lex_string(i);
+    case 't':
+      return text_.substr(i, 4) == "true" ? i + 4 : kFail;
+    case 'f':
+      return text_.substr(i, 5) == "false" ? i + 5 : kFail;
+    case 'n':
+      return text_.substr(i, 4) == "null" ? i + 4 : kFail;
+    default:
+      return lex_number(i);
+  }
+}
+
+// The string literal opening at text_[i]: the position after its closing quote, or kFail.
+// Same rules as the JSON parser: escapes, paired surrogates, no raw control characters,
+// and well-formed UTF-8 only.
+std::size_t BracketScan::lex_string(std::size_t i) {
+  const std::size_t begin = i;
+  const std::size_t n = text_.size();
+  ++i;
+  std::size_t result = kFail;
+  while (i < n) {
+    const int c = static_cast<unsigned char>(text_[i]);
+    if (c == '"') {
+      result = i + 1;
+      break;
+    }
+    if (c == '\\') {
+      if (i + 1 >= n) break;
+      const char e = text_[i + 1];
+      if (e == '"' || e == '\\' || e == '/' || e == 'b' || e == 'f' || e == 'n' || e == 'r' ||
+          e == 't') {
+        i += 2;
+        continue;
+      }
+      if (e != 'u') break;
+      const int unit = hex4(text_, i + 2);
+      if (unit < 0 || (unit >= 0xDC00 && unit <= 0xDFFF)) break;
+      i += 6;
+      if (unit >= 0xD800 && unit <= 0xDBFF) {
+        if (i + 1 >= n || text_[i] != '\\' || text_[i + 1] != 'u') break;
+        const int low = hex4(text_, i + 2);
+        if (low < 0xDC00 || low > 0xDFFF) break;
+        i += 6;
+      }
+      continue;
+    }
+    if (c < 0x20) break;
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    std::size_t len = 0;
+    if (c >= 0xC2 && c <= 0xDF) {
+      len = bytes_in_ranges(text_, i + 1, {0x80, 0xBF}) ? 2 : 0;
+    } else if (c == 0xE0) {
+      len = bytes_in_ranges(text_, i + 1, {0xA0, 0xBF, 0x80, 0xBF}) ? 3 : 0;
+    } else if ((c >= 0xE1 && c <= 0xEC) || c == 0xEE || c == 0xEF) {
+      len = bytes_in_ranges(text_, i + 1, {0x80, 0xBF, 0x80, 0xBF}) ? 3 : 0;
+    } else if (c == 0xED) {
+      len = bytes_in_ranges(text_, i + 1, {0x80, 0x9F, 0x80, 0xBF}) ? 3 : 0;
+    } else if (c == 0xF0) {
+      len = bytes_in_ranges(text_, i + 1, {0x90, 0xBF, 0x80, 0xBF, 0x80, 0xBF}) ? 4 : 0;
+    } else if (c >= 0xF1 && c <= 0xF3) {
+      len = bytes_in_ranges(text_, i + 1, {0x80, 0xBF, 0x80, 0xBF, 0x80, 0xBF}) ? 4 : 0;
+    } else if (c == 0xF4) {
+      len = bytes_in_ranges(text_, i + 1, {0x80, 0x8F, 0x80, 0xBF, 0x80, 0xBF}) ? 4 : 0;
+    }
+    if (len == 0) break;
+    i += len;
+  }
+  work_ += i - begin;
+  return result;
+}
+
+// The number at text_[i]: the position after it, or kFail for a malformed number or one
+// whose value overflows a double (the parser rejects those too).
+std::size_t BracketScan::lex_number(std::size_t i) {
+  const std::size_t begin = i;
+  const std::size_t n = text_.size();
+  auto at = [&](std::size_t k) { return k < n ? static_cast<unsigned char>(text_[k]) : -1; };
+  auto digits = [&] {
+    if (!is_digit(at(i))) return false;
+    while (is_digit(at(i))) ++i;
+    return true;
+  };
+  bool ok = true;
+  bool exponent = false;
+  if (at(i) == '-') ++i;
+  const std::size_t int_begin = i;
+  if (at(i) == '0') {
+    ++i;
+  } else {
+    ok = digits();  // a leading 1-9, or nothing valid
+  }
+  const std::size_t int_digits = i - int_begin;
+  if (ok && at(i) == '.') {
+    ++i;
+    ok = digits();
+  }
+  if (ok && (at(i) == 'e' || at(i) == 'E')) {
+    exponent = true;
+    ++i;
+    if (at(i) == '+' || at(i) == '-') ++i;
+    ok = digits();
+  }
+  work_ += i - begin + 1;
+  if (!ok) return kFail;
+  // Below 10^308 without an exponent: finite for sure, no conversion needed.
+  if ((exponent || int_digits > 308) && !number_is_finite(begin, i)) return kFail;
+  return i;
+}
+
+bool BracketScan::number_is_finite(std::size_t begin, std::size_t end) {
+  // Converted the way the parser converts it: strtod, with "." as the locale spells it.
+  const char point = *std::localeconv()->decimal_point;
+  number_.assign(text_.substr(begin, end - begin));
+  for (char& ch : number_) {
+    if (ch == '.') ch = point;
+  }
+  return std::isfinite(std::strtod(number_.c_str(), nullptr));
+}
+
+// Whether the string literal text_[begin..end) decodes to want.
+bool BracketScan::string_equals(std::size_t begin, std::size_t end, std::string_view want) const {
+  std::string_view raw = text_.substr(begin + 1, end - begin - 2);
+  if (raw.find('\\') == std::string_view::npos) return raw == want;
+  if (raw.size() > want.size() * 6) return false;  // escapes are at most six bytes a unit
+  std::string decoded;
+  for (std::size_t i = 0; i < raw.size();) {
+    if (raw[i] != '\\') {
+      decoded.push_back(raw[i++]);
+      continue;
+    }
+    const char e = raw[i + 1];  // the literal is valid: an escape is complete
+    switch (e) {
+      case 'b':
+        decoded.push_back('\b');
+        break;
+      case 'f':
+        decoded.push_back('\f');
+        break;
+      case 'n':
+        decoded.push_back('\n');
+        break;
+      case 'r':
+        decoded.push_back('\r');
+        break;
+      case 't':
+        decoded.push_back('\t');
+        break;
+      case 'u': {
+        std::uint32_t cp = static_cast<std::uint32_t>(hex4(raw, i + 2));
+        if (cp >= 0xD800 && cp <= 0xDBFF) {
+          const auto low = static_cast<std::uint32_t>(hex4(raw, i + 8));
+          cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+          i += 6;
+        }
+        append_utf8(decoded, cp);
+        i += 6;
+        continue;
+      }
+      default:
+        decoded.push_back(e);
+        break;
+    }
+    i += 2;
+  }
+  return decoded == want;
+}
+
+}  // namespace ombrel::hook
