@@ -1,9 +1,7 @@
-// A ProcessRunner that answers from a script and records every command line it was given.
+// A ProcessRunner that answers from a script and records every command it was given.
 #pragma once
 
 #include <functional>
-#include <string>
-#include <vector>
 
 #include "process.hpp"
 
@@ -13,18 +11,14 @@ inline Captured exited(int code, std::string out = "", std::string err = "") {
   return Captured{WaitStatus{false, code}, std::move(out), std::move(err), ""};
 }
 
-class FakeRunner : public ProcessRunner {
- public:
-  using Script = std::function<Result<Captured>(const Command&)>;
-  explicit FakeRunner(Script script) : script_(std::move(script)) {}
+struct FakeRunner : ProcessRunner {
+  explicit FakeRunner(std::function<Result<Captured>(const Command&)> s) : script(std::move(s)) {}
   Result<Captured> run(const Command& command) override {
     commands.push_back(command);
-    return script_(command);
+    return script(command);
   }
+  std::function<Result<Captured>(const Command&)> script;
   std::vector<Command> commands;
-
- private:
-  Script script_;
 };
 
 }  // namespace ombrel::launcher::test
