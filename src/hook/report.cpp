@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include "http.hpp"
 #include "runtime.hpp"
 #include "state.hpp"
 #include "text.hpp"
@@ -77,7 +76,7 @@ Json build_state_report(const ReportInput& in, Json tool_input) {
   return body;
 }
 
-Status send_state_report(ReportInput in) {
+Status send_state_report(Platform& platform, ReportInput in) {
   // The tool input is the one part of the payload that may be large: move it, never copy.
   Json tool_input;
   if (in.payload.is_object()) {
@@ -86,10 +85,11 @@ Status send_state_report(ReportInput in) {
   }
   Json body = build_state_report(in, std::move(tool_input));
 
-  auto posted = post_json(in.server + "/state", body, kStateTimeout);
+  auto posted = platform.post(in.server + "/state", body, kStateTimeout);
   if (!posted) debug_log(in.log_path, tag(in.source) + "POST /state failed: " + posted.error());
 
-  if (auto answer = get_default_response(in.raw_event, in.source)) return print_json(*answer);
+  if (auto answer = get_default_response(in.raw_event, in.source))
+    return print_json(platform, *answer);
   return Status::success();
 }
 

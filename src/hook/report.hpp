@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "json_text.hpp"
+#include "platform.hpp"
 #include "result.hpp"
 
 namespace ombrel::hook {
@@ -22,6 +23,6 @@ struct ReportInput {
 // The 14-member body; writes the report's trace lines to the debug log.
 Json build_state_report(const ReportInput& in, Json tool_input);
 // Builds, posts and answers. Fails only when the default answer cannot be written.
-Status send_state_report(ReportInput in);
+Status send_state_report(Platform& platform, ReportInput in);
 
 }  // namespace ombrel::hook

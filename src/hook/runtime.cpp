@@ -150,8 +150,12 @@ std::string compact_json(const Json& value) {
   return to_json_text(value);
 }
 
+Status write_stdout_text(std::string_view text) {
+  return write_all(STDOUT_FILENO, text);
+}
+
 Status print_json(const Json& value) {
-  return write_all(STDOUT_FILENO, compact_json(value));
+  return write_stdout_text(compact_json(value));
 }
 
 void write_stderr(std::string_view text) {

@@ -42,6 +42,8 @@ void debug_log(const std::string& path, std::string_view message);
 std::string compact_json(const Json& value);
 // Writes the compact JSON text to standard output with no line break.
 Status print_json(const Json& value);
+// Writes text to standard output; a failed write is returned as its error text.
+Status write_stdout_text(std::string_view text);
 // Writes text to standard error; failures are ignored.
 void write_stderr(std::string_view text);
 

@@ -1,0 +1,53 @@
+// The hook's contact with the outside world, behind one seam: stdin, stdout, stderr and
+// the desktop server. PosixPlatform is the real one; tests and fuzzing substitute theirs.
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "json_text.hpp"
+#include "result.hpp"
+
+namespace ombrel::hook {
+
+// What the permission wait needs to withdraw approvals when the hook is told to stop.
+struct CancelTarget {
+  std::optional<std::string> session;  // nothing: no cancel request is sent
+  std::string server;
+  std::string source;
+  std::string log_path;
+};
+
+class Platform {
+ public:
+  virtual ~Platform() = default;
+
+  virtual Result<std::string> read_stdin() = 0;
+  virtual Status write_stdout(std::string_view text) = 0;
+  virtual void write_stderr(std::string_view text) = 0;
+  virtual Result<Json> post(const std::string& url, const Json& body,
+                            std::chrono::milliseconds timeout) = 0;
+  // The blocking permission request; may end the process when a termination signal comes.
+  virtual Result<Json> post_interruptible(const std::string& url, const Json& body,
+                                          std::chrono::milliseconds timeout,
+                                          const CancelTarget& cancel) = 0;
+};
+
+class PosixPlatform final : public Platform {
+ public:
+  Result<std::string> read_stdin() override;
+  Status write_stdout(std::string_view text) override;
+  void write_stderr(std::string_view text) override;
+  Result<Json> post(const std::string& url, const Json& body,
+                    std::chrono::milliseconds timeout) override;
+  Result<Json> post_interruptible(const std::string& url, const Json& body,
+                                  std::chrono::milliseconds timeout,
+                                  const CancelTarget& cancel) override;
+};
+
+// The compact JSON text of a value on the platform's stdout, without a line break.
+Status print_json(Platform& platform, const Json& value);
+
+}  // namespace ombrel::hook
