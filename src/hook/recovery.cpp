@@ -122,10 +122,11 @@ std::optional<Json> read_string_array(std::string_view s) {
 
 }  // namespace
 
-std::optional<Json> parse_first_cursor_object(std::string_view raw) {
-  // Each candidate runs from its bracket to the end, trimmed; only the end can change.
-  const std::string_view text = trim_end_noise(raw);
-  BracketScan scan(text);
+namespace {
+
+template <class Scan>
+std::optional<Json> first_cursor_object(std::string_view text) {
+  Scan scan(text);
   for (auto pos = scan.next_cursor_object(0); pos; pos = scan.next_cursor_object(*pos + 1)) {
     // The scan follows the parser's rules; the parser itself builds the value, and should
     // the two ever disagree, the parser's verdict is the one that counts.
@@ -135,6 +136,15 @@ std::optional<Json> parse_first_cursor_object(std::string_view raw) {
     }
   }
   return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<Json> parse_first_cursor_object(std::string_view raw) {
+  // Each candidate runs from its bracket to the end, trimmed; only the end can change.
+  const std::string_view text = trim_end_noise(raw);
+  if (BracketScan::fits(text.size())) return first_cursor_object<BracketScan>(text);
+  return first_cursor_object<BasicBracketScan<std::uint64_t>>(text);
 }
 
 std::optional<Json> parse_cursor_fields(std::string_view raw) {

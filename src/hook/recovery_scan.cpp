@@ -8,15 +8,20 @@
 
 #include "json_text.hpp"
 
-// Why one pass is enough: whether a value starting at a given position parses, where it
-// ends and how deep it nests depend on the text alone, never on what encloses it. So each
-// container is scanned once and remembered; an enclosing container that meets it again
-// jumps to its end, and a later start position inside it is answered from memory. A
-// container fails when a child fails, so a failure marks the whole chain of open
-// containers at once. The remaining repeated work would be two containers walking the
-// same tokens; that cannot happen, because a start position inside a string of a valid
-// stretch sees every quote of that stretch with the opposite meaning and so never lands
-// on the same token boundaries. Every token is thus examined by one container at most.
+// Why one pass is enough: whether a value starting at a given position is well formed,
+// where it ends and how deep it nests depend on the text alone, never on what encloses
+// it. So each container is scanned once and remembered; an enclosing container that
+// meets it again jumps to its end, and a later start position inside it is answered from
+// memory. The depth limit counts from wherever parsing starts, so it is applied to the
+// remembered height afterwards rather than during the scan. A container fails when a
+// child fails, so one failure settles the whole chain of open containers at once.
+// What is left is a container walking tokens another one already walked; that cannot
+// happen: a start position inside a string of a well-formed stretch sees every quote of
+// the stretch with the opposite meaning (or fails on the first backslash outside a
+// string), so it never lands on the same token boundaries. Each token is walked past by
+// at most one container, and each container stops at most once, on the token it cannot
+// read. The per-bracket tables use 32-bit positions wherever the text allows, because
+// on hostile input the memory a scan touches costs more than its computation.
 
 namespace ombrel::hook {
 namespace {
@@ -36,15 +41,16 @@ constexpr std::uint32_t kStateMask = (1u << kStateBits) - 1;
 // Heights beyond the limit all mean "too deep"; capping keeps them small.
 constexpr auto kMaxDepth = static_cast<std::uint32_t>(kMaxJsonDepth);
 constexpr std::uint32_t kHeightCap = kMaxDepth + 1;
+static_assert(kHeightCap <= 0xFF, "heights are kept in one byte");
 
-constexpr std::uint32_t pack(State state, std::uint32_t height) {
-  return static_cast<std::uint32_t>(state) | (height << kStateBits);
+constexpr std::uint16_t pack(State state, std::uint32_t height) {
+  return static_cast<std::uint16_t>(state | (height << kStateBits));
 }
-constexpr State state_of(std::uint32_t info) {
+constexpr State state_of(std::uint16_t info) {
   return static_cast<State>(info & kStateMask);
 }
-constexpr std::uint32_t height_of(std::uint32_t info) {
-  return info >> kStateBits;
+constexpr std::uint32_t height_of(std::uint16_t info) {
+  return static_cast<std::uint32_t>(info >> kStateBits);
 }
 
 constexpr bool is_digit(int c) {
@@ -101,13 +107,14 @@ bool bytes_in_ranges(std::string_view text, std::size_t i, std::initializer_list
 
 }  // namespace
 
-BracketScan::BracketScan(std::string_view text) : text_(text) {
+template <class Offset>
+BasicBracketScan<Offset>::BasicBracketScan(std::string_view text) : text_(text) {
   const std::size_t words = text.size() / 64 + 1;
   bits_.assign(words, 0);
   ranks_.assign(words, 0);
   std::size_t count = 0;
   for (std::size_t w = 0; w < words; ++w) {
-    ranks_[w] = count;
+    ranks_[w] = static_cast<Offset>(count);
     const std::size_t end = std::min(text.size(), (w + 1) * 64);
     std::uint64_t word = 0;
     for (std::size_t i = w * 64; i < end; ++i) {
@@ -116,16 +123,21 @@ BracketScan::BracketScan(std::string_view text) : text_(text) {
     bits_[w] = word;
     count += static_cast<std::size_t>(std::popcount(word));
   }
-  ends_.assign(count, 0);
+  brackets_ = count;
+  // Only the ends of values that parse are ever read, and those are written first; leaving
+  // the rest untouched spares memory a hostile text would otherwise make us fill.
+  ends_ = std::make_unique_for_overwrite<Offset[]>(count);
   infos_.assign(count, kUnknown);
 }
 
-std::size_t BracketScan::rank(std::size_t pos) const {
+template <class Offset>
+std::size_t BasicBracketScan<Offset>::rank(std::size_t pos) const {
   const std::uint64_t below = (std::uint64_t{1} << (pos % 64)) - 1;
   return ranks_[pos / 64] + static_cast<std::size_t>(std::popcount(bits_[pos / 64] & below));
 }
 
-std::optional<std::size_t> BracketScan::next_bracket(std::size_t from) const {
+template <class Offset>
+std::optional<std::size_t> BasicBracketScan<Offset>::next_bracket(std::size_t from) const {
   if (from >= text_.size()) return std::nullopt;
   std::size_t w = from / 64;
   std::uint64_t word = bits_[w] & (~std::uint64_t{0} << (from % 64));
@@ -136,12 +148,13 @@ std::optional<std::size_t> BracketScan::next_bracket(std::size_t from) const {
   return w * 64 + static_cast<std::size_t>(std::countr_zero(word));
 }
 
-BracketScan::Value BracketScan::value_at(std::size_t pos) {
+template <class Offset>
+BracketValue BasicBracketScan<Offset>::value_at(std::size_t pos) {
   const std::size_t r = rank(pos);
   if (state_of(infos_[r]) == kUnknown) scan_from(pos);
-  const std::uint32_t info = infos_[r];
+  const std::uint16_t info = infos_[r];
   const State state = state_of(info);
-  Value value;
+  BracketValue value;
   value.parses = state != kFailed && height_of(info) <= kMaxDepth;
   if (!value.parses) return value;
   value.is_object = state == kObject || state == kCursorObject;
@@ -150,34 +163,45 @@ BracketScan::Value BracketScan::value_at(std::size_t pos) {
   return value;
 }
 
-std::optional<std::size_t> BracketScan::next_cursor_object(std::size_t from) {
+template <class Offset>
+std::optional<std::size_t> BasicBracketScan<Offset>::next_cursor_object(std::size_t from) {
   for (auto pos = next_bracket(from); pos; pos = next_bracket(*pos + 1)) {
     if (value_at(*pos).has_cursor_version) return pos;
   }
   return std::nullopt;
 }
 
-std::size_t BracketScan::skip_white_space(std::size_t i) const {
+template <class Offset>
+std::size_t BasicBracketScan<Offset>::skip_white_space(std::size_t i) {
+  const std::size_t begin = i;
   while (i < text_.size() &&
          (text_[i] == ' ' || text_[i] == '\t' || text_[i] == '\n' || text_[i] == '\r')) {
     ++i;
   }
+  work_ += i - begin;
   return i;
 }
 
-void BracketScan::fail_all() {
-  for (const Frame& frame : stack_) infos_[rank(frame.start)] = kFailed;
+template <class Offset>
+void BasicBracketScan<Offset>::fail_all() {
+  for (const Frame& frame : stack_) infos_[frame.bracket] = kFailed;
   stack_.clear();
 }
 
+template <class Offset>
+void BasicBracketScan<Offset>::open(std::size_t pos) {
+  // Nesting may be as deep as the text has brackets; reserving once avoids copying a
+  // deep stack while it grows.
+  if (stack_.capacity() == 0) stack_.reserve(brackets_);
+  const bool object = text_[pos] == '{';
+  stack_.push_back(Frame{static_cast<Offset>(rank(pos)), 1,
+                         object ? Expect::kKeyOrClose : Expect::kValueOrClose, object, false});
+}
+
 // Walks the container at root and every container it meets that is not yet known,
-// keeping the open ones on an explicit stack (nesting may be as deep as the text is long).
-void BracketScan::scan_from(std::size_t root) {
-  auto open = [this](std::size_t pos) {
-    const bool object = text_[pos] == '{';
-    stack_.push_back(
-        Frame{pos, 1, object ? Expect::kKeyOrClose : Expect::kValueOrClose, object, false});
-  };
+// keeping the open ones on an explicit stack.
+template <class Offset>
+void BasicBracketScan<Offset>::scan_from(std::size_t root) {
   open(root);
   std::size_t i = root + 1;
   while (!stack_.empty()) {
@@ -190,17 +214,17 @@ void BracketScan::scan_from(std::size_t root) {
     if (expect == Expect::kValueOrClose || expect == Expect::kKeyOrClose ||
         expect == Expect::kCommaOrClose) {
       if (c == (frame.object ? '}' : ']')) {
-        const std::size_t r = rank(frame.start);
         const State state =
             frame.object ? (frame.has_cursor_version ? kCursorObject : kObject) : kArray;
         const std::uint32_t height = frame.height;
-        infos_[r] = pack(state, height);
-        ends_[r] = i + 1;
+        infos_[frame.bracket] = pack(state, height);
+        ends_[frame.bracket] = static_cast<Offset>(i + 1);
         stack_.pop_back();
         i += 1;
         if (stack_.empty()) return;
         Frame& parent = stack_.back();
-        parent.height = std::max(parent.height, std::min(kHeightCap, height + 1));
+        parent.height = static_cast<std::uint8_t>(
+            std::max<std::uint32_t>(parent.height, std::min(kHeightCap, height + 1)));
         parent.expect = Expect::kCommaOrClose;
         continue;
       }
@@ -232,7 +256,8 @@ void BracketScan::scan_from(std::size_t root) {
         break;
       case Expect::kValue: {
         if (c == '[' || c == '{') {
-          const std::uint32_t info = infos_[rank(i)];
+          const std::size_t r = rank(i);
+          const std::uint16_t info = infos_[r];
           if (state_of(info) == kUnknown) {
             frame.expect = Expect::kCommaOrClose;  // where this frame resumes
             open(i);                               // frame is invalid from here on
@@ -240,9 +265,10 @@ void BracketScan::scan_from(std::size_t root) {
             break;
           }
           if (state_of(info) == kFailed) return fail_all();
-          frame.height = std::max(frame.height, std::min(kHeightCap, height_of(info) + 1));
+          frame.height = static_cast<std::uint8_t>(
+              std::max<std::uint32_t>(frame.height, std::min(kHeightCap, height_of(info) + 1)));
           frame.expect = Expect::kCommaOrClose;
-          i = ends_[rank(i)];
+          i = ends_[r];
           break;
         }
         const std::size_t end = lex_scalar(i);
@@ -257,7 +283,8 @@ void BracketScan::scan_from(std::size_t root) {
   }
 }
 
-std::size_t BracketScan::lex_scalar(std::size_t i) {
+template <class Offset>
+std::size_t BasicBracketScan<Offset>::lex_scalar(std::size_t i) {
   if (i >= text_.size()) return kFail;
   switch (text_[i]) {
     case '"':
@@ -276,7 +303,8 @@ std::size_t BracketScan::lex_scalar(std::size_t i) {
 // The string literal opening at text_[i]: the position after its closing quote, or kFail.
 // Same rules as the JSON parser: escapes, paired surrogates, no raw control characters,
 // and well-formed UTF-8 only.
-std::size_t BracketScan::lex_string(std::size_t i) {
+template <class Offset>
+std::size_t BasicBracketScan<Offset>::lex_string(std::size_t i) {
   const std::size_t begin = i;
   const std::size_t n = text_.size();
   ++i;
@@ -337,7 +365,8 @@ std::size_t BracketScan::lex_string(std::size_t i) {
 
 // The number at text_[i]: the position after it, or kFail for a malformed number or one
 // whose value overflows a double (the parser rejects those too).
-std::size_t BracketScan::lex_number(std::size_t i) {
+template <class Offset>
+std::size_t BasicBracketScan<Offset>::lex_number(std::size_t i) {
   const std::size_t begin = i;
   const std::size_t n = text_.size();
   auto at = [&](std::size_t k) { return k < n ? static_cast<unsigned char>(text_[k]) : -1; };
@@ -373,7 +402,8 @@ std::size_t BracketScan::lex_number(std::size_t i) {
   return i;
 }
 
-bool BracketScan::number_is_finite(std::size_t begin, std::size_t end) {
+template <class Offset>
+bool BasicBracketScan<Offset>::number_is_finite(std::size_t begin, std::size_t end) {
   // Converted the way the parser converts it: strtod, with "." as the locale spells it.
   const char point = *std::localeconv()->decimal_point;
   number_.assign(text_.substr(begin, end - begin));
@@ -384,7 +414,9 @@ bool BracketScan::number_is_finite(std::size_t begin, std::size_t end) {
 }
 
 // Whether the string literal text_[begin..end) decodes to want.
-bool BracketScan::string_equals(std::size_t begin, std::size_t end, std::string_view want) const {
+template <class Offset>
+bool BasicBracketScan<Offset>::string_equals(std::size_t begin, std::size_t end,
+                                             std::string_view want) const {
   std::string_view raw = text_.substr(begin + 1, end - begin - 2);
   if (raw.find('\\') == std::string_view::npos) return raw == want;
   if (raw.size() > want.size() * 6) return false;  // escapes are at most six bytes a unit
@@ -430,5 +462,8 @@ bool BracketScan::string_equals(std::size_t begin, std::size_t end, std::string_
   }
   return decoded == want;
 }
+
+template class BasicBracketScan<std::uint32_t>;
+template class BasicBracketScan<std::uint64_t>;
 
 }  // namespace ombrel::hook

@@ -1,11 +1,13 @@
 // Finds, among all "{" and "[" positions of a text, those from which the JSON parser
 // (parse_json_prefix: first value only, at most kMaxJsonDepth levels) reads a value, with
 // the parser's exact rules. Trying the parser at every position costs time quadratic in
-// the text; this scan answers for all positions together in linear time.
+// the text; this scan answers for all positions together in linear time and memory.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,19 +15,25 @@
 
 namespace ombrel::hook {
 
-class BracketScan {
+struct BracketValue {
+  bool parses = false;  // parse_json_prefix from here succeeds
+  bool is_object = false;
+  bool has_cursor_version = false;  // a member named "cursor_version" at the top level
+  std::size_t end = 0;              // just past the closing bracket, when it parses
+};
+
+// Offset is the integer type that holds positions in the text: 32 bits keep the tables
+// small for any text below 4 GiB, 64 bits serve the rest.
+template <class Offset>
+class BasicBracketScan {
  public:
   // The text must outlive the scan.
-  explicit BracketScan(std::string_view text);
+  explicit BasicBracketScan(std::string_view text);
 
-  struct Value {
-    bool parses = false;  // parse_json_prefix from here succeeds
-    bool is_object = false;
-    bool has_cursor_version = false;  // a member named "cursor_version" at the top level
-    std::size_t end = 0;              // just past the closing bracket, when it parses
-  };
+  static bool fits(std::size_t size) { return size < std::numeric_limits<Offset>::max(); }
+
   // pos must hold "{" or "[".
-  Value value_at(std::size_t pos);
+  BracketValue value_at(std::size_t pos);
 
   // The first position at or after from whose value is an object with a member
   // "cursor_version"; nothing when there is none.
@@ -45,8 +53,8 @@ class BracketScan {
     kCommaOrClose
   };
   struct Frame {
-    std::size_t start;
-    std::uint32_t height;  // levels of nesting, this one included, capped
+    Offset bracket;       // the container's rank among the text's brackets
+    std::uint8_t height;  // levels of nesting, this one included, capped
     Expect expect;
     bool object;
     bool has_cursor_version;
@@ -56,7 +64,8 @@ class BracketScan {
   std::optional<std::size_t> next_bracket(std::size_t from) const;
   void scan_from(std::size_t root);
   void fail_all();
-  std::size_t skip_white_space(std::size_t i) const;
+  void open(std::size_t pos);
+  std::size_t skip_white_space(std::size_t i);
   std::size_t lex_scalar(std::size_t i);
   std::size_t lex_string(std::size_t i);
   std::size_t lex_number(std::size_t i);
@@ -65,12 +74,18 @@ class BracketScan {
 
   std::string_view text_;
   std::vector<std::uint64_t> bits_;   // bit i set when text_[i] is "{" or "["
-  std::vector<std::size_t> ranks_;    // brackets before each 64-bit word
-  std::vector<std::size_t> ends_;     // per bracket, in text order
-  std::vector<std::uint32_t> infos_;  // per bracket: state and height
+  std::vector<Offset> ranks_;         // brackets before each 64-bit word
+  std::unique_ptr<Offset[]> ends_;    // per bracket, written once known to parse
+  std::vector<std::uint16_t> infos_;  // per bracket: outcome and height
+  std::size_t brackets_ = 0;
   std::vector<Frame> stack_;
   std::string number_;
   std::uint64_t work_ = 0;
 };
+
+extern template class BasicBracketScan<std::uint32_t>;
+extern template class BasicBracketScan<std::uint64_t>;
+
+using BracketScan = BasicBracketScan<std::uint32_t>;
 
 }  // namespace ombrel::hook
