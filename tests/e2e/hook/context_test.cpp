@@ -202,6 +202,27 @@ TEST(HookContext, ReportCarriesTranscriptMessagesAndCwd) {
   }
 }
 
+TEST(HookContext, PermissionRequestCarriesTranscriptAndCwd) {
+  FakeServer server(json_ok(
+      R"({"hookSpecificOutput":{"hookEventName":"PermissionRequest","decision":{"behavior":"allow"}}})"));
+  HookRun run;
+  run.home().write(".kimi/sessions/old/s1/wire.jsonl", "{}\n");
+  auto result =
+      run.server(server.url())
+          .args({"--source", "kimi"})
+          .input(R"({"hook_event_name":"PermissionRequest","session_id":"s1",)"
+                 R"("tool_name":"Bash","workspace_roots":["  ","file://localhost/w/app"]})")
+          .run();
+  EXPECT_EQ(result.exit_code, 0);
+  ASSERT_EQ(server.requests().size(), 1u) << result.err;
+  EXPECT_EQ(server.requests()[0].path, "/permission");
+  const std::string body = server.requests()[0].body;
+  EXPECT_EQ(member_text(body, "transcript_path"),
+            "\"" + run.home().str() + "/.kimi/sessions/old/s1/wire.jsonl\"")
+      << body;
+  EXPECT_EQ(member_text(body, "cwd"), R"("/w/app")") << body;
+}
+
 TEST(HookContext, LastUserMessageLogLine) {
   FakeServer server(json_ok("{}"));
   HookRun run;
