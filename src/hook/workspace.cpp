@@ -11,7 +11,7 @@ struct Candidate {
   std::string_view where;
 };
 
-// Where agents name their working directory, most specific first.
+// Where agents name their working directory, in order of precedence.
 constexpr Candidate kCandidates[] = {
     {false, "cwd"},
     {false, "path"},
