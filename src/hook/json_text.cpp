@@ -1,72 +1,12 @@
 #include "json_text.hpp"
 
+#include <cstdint>
 #include <cstring>
 
 #include "text.hpp"
 
 namespace ombrel::hook {
 namespace {
-
-// Builds the value like nlohmann's own DOM builder, but stops at the depth limit and keeps
-// the parser's error text instead of throwing.
-class DomBuilder {
- public:
-  explicit DomBuilder(Json& root) : inner_(root, false) {}
-
-  bool null() { return inner_.null(); }
-  bool boolean(bool v) { return inner_.boolean(v); }
-  bool number_integer(Json::number_integer_t v) { return inner_.number_integer(v); }
-  bool number_unsigned(Json::number_unsigned_t v) { return inner_.number_unsigned(v); }
-  bool number_float(Json::number_float_t v, const Json::string_t& s) {
-    return inner_.number_float(v, s);
-  }
-  bool string(Json::string_t& v) { return inner_.string(v); }
-  bool binary(Json::binary_t& v) { return inner_.binary(v); }
-  bool start_object(std::size_t n) { return enter() && inner_.start_object(n); }
-  bool key(Json::string_t& v) { return inner_.key(v); }
-  bool end_object() {
-    --depth_;
-    return inner_.end_object();
-  }
-  bool start_array(std::size_t n) { return enter() && inner_.start_array(n); }
-  bool end_array() {
-    --depth_;
-    return inner_.end_array();
-  }
-  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& ex) {
-    error_ = ex.what();
-    return false;
-  }
-
-  const std::string& error() const { return error_; }
-
- private:
-  bool enter() {
-    if (++depth_ > kMaxJsonDepth) {
-      error_ = "JSON nested deeper than " + std::to_string(kMaxJsonDepth) + " levels";
-      return false;
-    }
-    return true;
-  }
-
-  nlohmann::detail::json_sax_dom_parser<Json> inner_;
-  int depth_ = 0;
-  std::string error_;
-};
-
-Result<Json> parse(std::string_view text, bool strict) {
-  Json root;
-  DomBuilder builder(root);
-  bool ok = false;
-  try {
-    ok = Json::sax_parse(text.begin(), text.end(), &builder, nlohmann::json::input_format_t::json,
-                         strict);
-  } catch (const std::exception& e) {
-    return fail(e.what());  // allocation failure and the like; never a crash
-  }
-  if (!ok) return fail(builder.error().empty() ? "invalid JSON" : builder.error());
-  return root;
-}
 
 constexpr char kHex[] = "0123456789abcdef";
 
@@ -75,11 +15,53 @@ constexpr bool needs_escape(unsigned char c) {
   return c < 0x20 || c == '"' || c == '\\';
 }
 
+// The extra bytes escaping adds for one byte: "\n" is one more, "\u001f" five more.
+constexpr std::size_t escape_growth(unsigned char c) {
+  if (c == '"' || c == '\\' || c == '\b' || c == '\t' || c == '\n' || c == '\f' || c == '\r')
+    return 1;
+  return c < 0x20 ? 5 : 0;
+}
+
+// Whether any of eight bytes needs escaping (a quote, a backslash or a control character).
+inline bool chunk_needs_escape(std::uint64_t x) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+  constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+  const std::uint64_t quote = x ^ (kOnes * '"');
+  const std::uint64_t slash = x ^ (kOnes * '\\');
+  const std::uint64_t found =
+      ((quote - kOnes) & ~quote) | ((slash - kOnes) & ~slash) | ((x - kOnes * 0x20) & ~x);
+  return (found & kHighs) != 0;
+}
+
+// The position of the next byte at or after i that needs escaping, or s.size().
+std::size_t next_escape(std::string_view s, std::size_t i) {
+  while (i + 8 <= s.size()) {
+    std::uint64_t chunk;
+    std::memcpy(&chunk, s.data() + i, 8);
+    if (chunk_needs_escape(chunk)) break;
+    i += 8;
+  }
+  while (i < s.size() && !needs_escape(static_cast<unsigned char>(s[i]))) ++i;
+  return i;
+}
+
+std::size_t escaped_size(std::string_view s) {
+  std::size_t size = s.size();
+  for (std::size_t i = next_escape(s, 0); i < s.size(); i = next_escape(s, i + 1)) {
+    size += escape_growth(static_cast<unsigned char>(s[i]));
+  }
+  return size;
+}
+
+// The length of a string literal: the quotes and the escaped text.
+std::size_t string_text_size(std::string_view s) {
+  return 2 + (text::is_valid_utf8(s) ? escaped_size(s) : escaped_size(text::lossy_utf8(s)));
+}
+
 void write_escaped_valid(std::string_view s, std::string& out) {
   std::size_t run = 0;
-  for (std::size_t i = 0; i < s.size(); ++i) {
+  for (std::size_t i = next_escape(s, 0); i < s.size(); i = next_escape(s, i + 1)) {
     const auto c = static_cast<unsigned char>(s[i]);
-    if (!needs_escape(c)) continue;
     out.append(s.data() + run, i - run);
     run = i + 1;
     switch (c) {
@@ -124,13 +106,6 @@ void write_string(std::string_view s, std::string& out) {
 }
 
 }  // namespace
-
-Result<Json> parse_json(std::string_view text) {
-  return parse(text, true);
-}
-Result<Json> parse_json_prefix(std::string_view text) {
-  return parse(text, false);
-}
 
 void write_json(const Json& value, std::string& out) {
   switch (value.type()) {
@@ -184,8 +159,36 @@ void write_json(const Json& value, std::string& out) {
   }
 }
 
+// The exact length of the text write_json produces.
+std::size_t json_text_size(const Json& value) {
+  switch (value.type()) {
+    case Json::value_t::string:
+      return string_text_size(value.get_ref<const Json::string_t&>());
+    case Json::value_t::array: {
+      std::size_t size = 2 + (value.empty() ? 0 : value.size() - 1);
+      for (const auto& element : value) size += json_text_size(element);
+      return size;
+    }
+    case Json::value_t::object: {
+      std::size_t size = 2 + (value.empty() ? 0 : value.size() * 2 - 1);  // colons and commas
+      for (const auto& [key, member] : value.get_ref<const Json::object_t&>()) {
+        size += string_text_size(key) + json_text_size(member);
+      }
+      return size;
+    }
+    default: {
+      std::string scalar;
+      write_json(value, scalar);
+      return scalar.size();
+    }
+  }
+}
+
 std::string to_json_text(const Json& value) {
   std::string out;
+  // Sized first: a report holding megabytes of tool input is written into one buffer of
+  // the right size instead of growing (and copying) its way there.
+  out.reserve(json_text_size(value));
   write_json(value, out);
   return out;
 }

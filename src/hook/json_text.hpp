@@ -24,5 +24,7 @@ Result<Json> parse_json_prefix(std::string_view text);
 // below U+0020 (\b \t \n \f \r by name, the rest as \u00xx); nothing else is escaped.
 void write_json(const Json& value, std::string& out);
 std::string to_json_text(const Json& value);
+// The exact length of that text, without writing it.
+std::size_t json_text_size(const Json& value);
 
 }  // namespace ombrel::hook

@@ -59,7 +59,7 @@ TEST(HookDriver, OutcomeTable) {
     std::string want_err;
     std::size_t want_requests;
   };
-  const std::string parse_error_prefix = "[ombrel-hook] Error: [json.exception.parse_error.101]";
+  const std::string parse_error_prefix = "[ombrel-hook] Error: invalid JSON at byte ";
   const Case cases[] = {
       {"no default answer", {"--source", "claude"}, kClaudePostToolUse, "", "", 1},
       {"cursor default answer",
@@ -275,22 +275,26 @@ TEST(HookDriver, CursorOverrideLogLine) {
 TEST(HookDriver, ServerAnswersNeverMatter) {
   struct Case {
     const char* name;
-    Reply reply;
+    std::string bytes;
+    bool reset;           // close with RST after the bytes
     std::string failure;  // expected log line suffix; empty: no failure line
   };
   const Case cases[] = {
-      {"no content", {"HTTP/1.1 204 No Content\r\n\r\n"}, ""},
-      {"busy", {"HTTP/1.1 409 Conflict\r\n\r\n busy \n"}, "HTTP 409: busy"},
-      {"server error", {"HTTP/1.1 500 Internal Server Error\r\n\r\n"}, "HTTP 500"},
-      {"garbage", {"garbage"}, ""},
-      {"chunked",
-       {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\n{}\r\n0\r\n\r\n"},
-       ""},
-      {"invalid utf-8", {"HTTP/1.1 200 OK\r\n\r\n\xFF"}, "stream did not contain valid UTF-8"},
-      {"reset", {"", {}, {}, false, false, true}, "Connection reset by peer"},
+      {"no content", "HTTP/1.1 204 No Content\r\n\r\n", false, ""},
+      {"busy", "HTTP/1.1 409 Conflict\r\n\r\n busy \n", false, "HTTP 409: busy"},
+      {"server error", "HTTP/1.1 500 Internal Server Error\r\n\r\n", false, "HTTP 500"},
+      {"garbage", "garbage", false, ""},
+      {"chunked", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\n{}\r\n0\r\n\r\n",
+       false, ""},
+      {"invalid utf-8", "HTTP/1.1 200 OK\r\n\r\n\xFF", false, "stream did not contain valid UTF-8"},
+      {"reset", "", true, "Connection reset by peer"},
   };
   for (const auto& c : cases) {
-    FakeServer server([&](const Request&) { return c.reply; });
+    FakeServer server([&](const Request&) {
+      Reply reply{c.bytes};
+      reply.reset = c.reset;
+      return reply;
+    });
     HookRun run;
     auto result = run.server(server.url())
                       .args({"--source", "cursor"})

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+#include <sstream>
+
 namespace ombrel::hook {
 namespace {
 
@@ -60,7 +63,10 @@ TEST(JsonText, WritesCompactSortedEscaped) {
       {"floats shortest round trip", Json::parse("[1.5,3.0,0.1]"), "[1.5,3.0,0.1]"},
       {"empty containers", Json::parse(R"({"a":{},"b":[]})"), R"({"a":{},"b":[]})"},
   };
-  for (const auto& c : cases) EXPECT_EQ(to_json_text(c.value), c.want) << c.name;
+  for (const auto& c : cases) {
+    EXPECT_EQ(to_json_text(c.value), c.want) << c.name;
+    EXPECT_EQ(json_text_size(c.value), c.want.size()) << c.name;
+  }
 }
 
 TEST(JsonText, RoundTripsLargeStrings) {
@@ -70,6 +76,68 @@ TEST(JsonText, RoundTripsLargeStrings) {
   auto back = parse_json(to_json_text(value));
   ASSERT_TRUE(back.ok());
   EXPECT_EQ(back.value(), value);
+}
+
+}  // namespace
+}  // namespace ombrel::hook
+
+namespace ombrel::hook {
+namespace {
+
+// Our reader must accept exactly what nlohmann's own parser accepts, and read the same value.
+void expect_same_as_library(const std::string& text, const std::string& name) {
+  auto ours = parse_json(text);
+  bool theirs_ok = Json::accept(text);
+  ASSERT_EQ(ours.ok(), theirs_ok) << name << ": " << testing::PrintToString(text)
+                                  << (ours.ok() ? "" : " " + ours.error());
+  if (theirs_ok) {
+    Json theirs = Json::parse(text);
+    EXPECT_EQ(ours.value(), theirs) << name;
+    EXPECT_EQ(ours.value().type(), theirs.type()) << name;
+    EXPECT_EQ(json_text_size(ours.value()), to_json_text(ours.value()).size()) << name;
+  }
+  auto ours_prefix = parse_json_prefix(text);
+  Json theirs_prefix;
+  bool prefix_ok = true;
+  try {
+    std::istringstream in(text);
+    in >> theirs_prefix;  // a stream read takes the first value only
+  } catch (const std::exception&) {
+    prefix_ok = false;
+  }
+  ASSERT_EQ(ours_prefix.ok(), prefix_ok) << name << " (prefix): " << testing::PrintToString(text);
+  if (prefix_ok) {
+    EXPECT_EQ(ours_prefix.value(), theirs_prefix) << name << " (prefix)";
+  }
+}
+
+TEST(JsonText, AgreesWithTheLibraryOnHandPickedTexts) {
+  const std::string texts[] = {
+      "0", "-0", "01", "1.", ".5", "1e", "1e+", "1E-2", "-", "--1", "1.5e308", "1e309", "-1e309", "1e-400",
+      "18446744073709551615", "18446744073709551616", "-9223372036854775808", "-9223372036854775809",
+      "123456789012345678901234567890", "\"\\u0000\"", "\"\\ud83d\\ude00\"", "\"\\ud83d\"", "\"\\ude00\"",
+      "\"\\ud83d\\u0041\"", "\"\\uD83D\\uDE00\"", "\"\\x\"", "\"\\/\"", "\"\xC3\xA9\"", "\"\xC3\"", "\"\xED\xA0\x80\"",
+      "\"\xF4\x90\x80\x80\"", "\"\xE0\x80\xAF\"", "\"\xEF\xBB\xBF\"", "\xEF\xBB\xBF{}", "\xEF\xBB{}", "{}\xEF\xBB\xBF",
+      std::string("{}\0x", 4), std::string("[\0]", 3), std::string("\"a\0\"", 4), "[1,]", "[,1]", "{\"a\":1,}",
+      "{\"a\" 1}", "{1:2}", "{\"a\":1,\"a\":2}", "tru", "truex", "nulll", "[true false]", " \t\n\r[] \t\n\r",
+      "\f[]", "[]\v", "{\"\":{\"\":[]}}", "[\"a\nb\"]", "[\"a\\nb\"]", "[1e400]", "[-0.0]", "[0e0]", "{}{}",
+      "[1] x", "\"unterminated", "\"ends with backslash\\", "", " ", "[[[]]]", "[{\"k\":[{\"k\":null}]}]",
+  };
+  for (const auto& t : texts) expect_same_as_library(t, "hand");
+}
+
+TEST(JsonText, AgreesWithTheLibraryOnGeneratedTexts) {
+  const std::string pieces[] = {"{",  "}",   "[",       "]",   "\"",  ":",     ",",      " ",   "\n", "\\",
+                                "\\u", "00",  "d83d",    "1",   "-",   "0",     ".",      "e",   "E",  "+",
+                                "true", "nul", "\"k\":", "\"v\"", "\t",  "\xC3\xA9", "\xE2\x82", "\xFF", "9e999"};
+  std::mt19937 random(7);  // fixed seed: every run checks the same texts
+  for (int round = 0; round < 20000; ++round) {
+    std::string text;
+    const auto length = 1 + random() % 12;
+    for (unsigned k = 0; k < length; ++k) text += pieces[random() % std::size(pieces)];
+    expect_same_as_library(text, "generated #" + std::to_string(round));
+    if (HasFailure()) break;
+  }
 }
 
 }  // namespace
