@@ -186,7 +186,7 @@ RunOutcome run(Platform& platform, const std::vector<std::string>& args) {
   debug_log(log_path, tag(source) + "hook v" + std::string(kHookVersion) + " RAW STDIN (" +
                           std::to_string(trimmed_raw.size()) + " bytes): " +
                           std::string(text::take_chars(trimmed_raw, kRawPreviewChars)));
-  raw = std::string();  // the payload is all that is needed from here on
+  std::string().swap(raw.value());  // the payload is all that is needed from here on
 
   if (has_member(payload, "cursor_version") && source != "cursor") {
     debug_log(

@@ -25,21 +25,19 @@ Result<std::string> read_all(int fd) {
   std::string data;
   struct stat st {};
   if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-    data.reserve(static_cast<std::size_t>(st.st_size) + 1);
+    data.reserve(static_cast<std::size_t>(st.st_size));
   }
-  std::size_t chunk = 65536;
+  // Appending from a small buffer touches only the bytes that arrive, never a zero-filled
+  // reserve: memory use follows the payload's size.
+  char chunk[65536];
   for (;;) {
-    if (data.capacity() - data.size() < chunk) data.reserve(data.size() * 2 + chunk);
-    std::size_t old = data.size();
-    data.resize(data.capacity());
-    ssize_t n = read(fd, data.data() + old, data.size() - old);
+    ssize_t n = read(fd, chunk, sizeof chunk);
     if (n < 0) {
-      data.resize(old);
       if (errno == EINTR) continue;
       return fail(std::strerror(errno));
     }
-    data.resize(old + static_cast<std::size_t>(n));
     if (n == 0) break;
+    data.append(chunk, static_cast<std::size_t>(n));
   }
   if (!text::is_valid_utf8(data)) return fail("stream did not contain valid UTF-8");
   return data;

@@ -125,6 +125,32 @@ std::string log_timestamp(std::chrono::system_clock::time_point now) {
   return std::to_string(secs.count()) + "." + ms + "Z";
 }
 
+namespace {
+
+// The log stays open for the rest of the process once opened: an invocation writes several
+// entries, and opening the file for each one cost more than all the hook's own work. Only
+// the main thread logs, so no lock is needed.
+struct OpenLog {
+  std::string path;
+  int fd = -1;
+};
+
+int log_descriptor(const std::string& path) {
+  static OpenLog log;
+  if (log.fd >= 0 && log.path == path) return log.fd;
+  if (log.fd >= 0) close(log.fd);
+  const int flags = O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC;
+  log.path = path;
+  log.fd = open(path.c_str(), flags, 0666);
+  if (log.fd < 0 && errno == ENOENT) {
+    make_directories(parent_dir(path));
+    log.fd = open(path.c_str(), flags, 0666);
+  }
+  return log.fd;
+}
+
+}  // namespace
+
 void debug_log(const std::string& path, std::string_view message) {
   if (path.empty()) return;
   std::string entry = log_timestamp(std::chrono::system_clock::now());
@@ -132,18 +158,11 @@ void debug_log(const std::string& path, std::string_view message) {
   entry.push_back(' ');
   entry.append(message);
   entry.push_back('\n');
-
-  const int flags = O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC;
-  int fd = open(path.c_str(), flags, 0666);
-  if (fd < 0 && errno == ENOENT) {
-    make_directories(parent_dir(path));
-    fd = open(path.c_str(), flags, 0666);
-  }
+  const int fd = log_descriptor(path);
   if (fd < 0) return;
   // One write per entry: with O_APPEND, hooks logging at the same moment never mix
   // inside an entry.
   (void)write_all(fd, entry);
-  close(fd);
 }
 
 std::string compact_json(const Json& value) {
