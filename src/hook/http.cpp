@@ -149,20 +149,23 @@ Result<Json> interpret_response(std::string_view response) {
 }
 
 Result<Json> post_json(std::string_view url, const Json& body, std::chrono::milliseconds timeout) {
+  // The limit covers the whole exchange: a server that trickles its answer a byte at a
+  // time must not hold the agent up for longer than the caller allowed.
+  const Deadline deadline = std::chrono::steady_clock::now() + timeout;
   auto parsed = parse_url(url);
   if (!parsed) return Error{parsed.error()};
   std::string body_text = to_json_text(body);
 
-  auto connection = connect_tcp(parsed.value().host, parsed.value().port, timeout);
+  auto connection = connect_tcp(parsed.value().host, parsed.value().port, deadline);
   if (!connection) return Error{connection.error()};
   const int fd = connection.value().get();
 
   std::string head = request_text(parsed.value(), body_text.size());
-  if (Status sent = send_all(fd, head, body_text, timeout); !sent) return Error{sent.error()};
+  if (Status sent = send_all(fd, head, body_text, deadline); !sent) return Error{sent.error()};
   body_text.clear();
   body_text.shrink_to_fit();  // a large report need not stay in memory while we wait
 
-  auto response = read_to_end(fd, timeout, kMaxResponseBytes);
+  auto response = read_to_end(fd, deadline, kMaxResponseBytes);
   if (!response) return Error{response.error()};
   if (!text::is_valid_utf8(response.value())) return fail("stream did not contain valid UTF-8");
   return interpret_response(response.value());

@@ -36,7 +36,8 @@ std::optional<std::string> decode_chunked_body(std::string_view text);
 // Turns the complete response text into the parsed body or the error of a non-2xx status.
 Result<Json> interpret_response(std::string_view response);
 
-// POSTs the compact JSON of body; timeout applies to the connect and to each read and write.
+// POSTs the compact JSON of body; the whole exchange (connect, write, read) ends within
+// timeout.
 Result<Json> post_json(std::string_view url, const Json& body, std::chrono::milliseconds timeout);
 
 }  // namespace ombrel::hook

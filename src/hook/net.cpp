@@ -27,10 +27,10 @@ Error system_error(int err) {
 }
 
 // Waits for one event on fd. True when it came; false with errno = ETIMEDOUT or the error.
-bool wait_for(int fd, short events, Millis timeout) {
-  const auto deadline = Clock::now() + timeout;
+bool wait_for(int fd, short events, Deadline deadline) {
   for (;;) {
-    auto left = std::chrono::duration_cast<Millis>(deadline - Clock::now()).count();
+    auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left < 0) left = 0;
     pollfd p{fd, events, 0};
     int rc = poll(&p, 1, static_cast<int>(std::min<long long>(left, 1 << 30)));
@@ -107,7 +107,7 @@ void Fd::reset() {
   fd_ = -1;
 }
 
-Result<Fd> connect_tcp(const std::string& host, std::uint16_t port, Millis timeout) {
+Result<Fd> connect_tcp(const std::string& host, std::uint16_t port, Deadline deadline) {
   auto addr = resolve(host, port);
   if (!addr) return Error{addr.error()};
   Fd fd = stream_socket(addr.value().storage.ss_family);
@@ -115,7 +115,7 @@ Result<Fd> connect_tcp(const std::string& host, std::uint16_t port, Millis timeo
   const auto* sa = reinterpret_cast<const sockaddr*>(&addr.value().storage);
   if (connect(fd.get(), sa, addr.value().length) != 0) {
     if (errno != EINPROGRESS && errno != EINTR) return system_error(errno);
-    if (!wait_for(fd.get(), POLLOUT, timeout)) {
+    if (!wait_for(fd.get(), POLLOUT, deadline)) {
       return errno == ETIMEDOUT ? fail("connection timed out") : system_error(errno);
     }
     int err = 0;
@@ -126,7 +126,7 @@ Result<Fd> connect_tcp(const std::string& host, std::uint16_t port, Millis timeo
   return fd;
 }
 
-Status send_all(int fd, std::string_view head, std::string_view body, Millis timeout) {
+Status send_all(int fd, std::string_view head, std::string_view body, Deadline deadline) {
   iovec parts[2] = {{const_cast<char*>(head.data()), head.size()},
                     {const_cast<char*>(body.data()), body.size()}};
   iovec* iov = parts;
@@ -144,7 +144,7 @@ Status send_all(int fd, std::string_view head, std::string_view body, Millis tim
     if (n < 0) {
       if (errno == EINTR) continue;
       if (errno != EAGAIN && errno != EWOULDBLOCK) return system_error(errno);
-      if (!wait_for(fd, POLLOUT, timeout)) {
+      if (!wait_for(fd, POLLOUT, deadline)) {
         return errno == ETIMEDOUT ? fail("write timed out") : system_error(errno);
       }
       continue;
@@ -163,7 +163,7 @@ Status send_all(int fd, std::string_view head, std::string_view body, Millis tim
   return Status::success();
 }
 
-Result<std::string> read_to_end(int fd, Millis timeout, std::size_t max_bytes) {
+Result<std::string> read_to_end(int fd, Deadline deadline, std::size_t max_bytes) {
   std::string data;
   char buf[16384];
   for (;;) {
@@ -178,7 +178,7 @@ Result<std::string> read_to_end(int fd, Millis timeout, std::size_t max_bytes) {
     if (n == 0) return data;
     if (errno == EINTR) continue;
     if (errno != EAGAIN && errno != EWOULDBLOCK) return system_error(errno);
-    if (!wait_for(fd, POLLIN, timeout)) {
+    if (!wait_for(fd, POLLIN, deadline)) {
       return errno == ETIMEDOUT ? fail("read timed out") : system_error(errno);
     }
   }

@@ -1,6 +1,6 @@
-// Blocking TCP with a time limit on each step: connect, every write, every read.
-// Interrupted system calls are resumed with the time that is left; writes never raise
-// SIGPIPE.
+// Blocking TCP bounded by a deadline: connect, writes and reads all end by it, so a peer
+// that trickles bytes cannot stretch an exchange past its limit. Interrupted system calls
+// are resumed with the time that is left; writes never raise SIGPIPE.
 #pragma once
 
 #include <sys/socket.h>
@@ -42,15 +42,14 @@ class Fd {
   int fd_ = -1;
 };
 
-using Millis = std::chrono::milliseconds;
+using Deadline = std::chrono::steady_clock::time_point;
 
 // Resolves host and port (numeric addresses without the resolver) and connects to the
 // first address found.
-Result<Fd> connect_tcp(const std::string& host, std::uint16_t port, Millis timeout);
-// Sends all bytes of both parts, waiting at most timeout for each chance to write.
-Status send_all(int fd, std::string_view head, std::string_view body, Millis timeout);
-// Reads until the peer closes, waiting at most timeout for each read; fails when more
-// than max_bytes arrive.
-Result<std::string> read_to_end(int fd, Millis timeout, std::size_t max_bytes);
+Result<Fd> connect_tcp(const std::string& host, std::uint16_t port, Deadline deadline);
+// Sends all bytes of both parts.
+Status send_all(int fd, std::string_view head, std::string_view body, Deadline deadline);
+// Reads until the peer closes; fails when more than max_bytes arrive.
+Result<std::string> read_to_end(int fd, Deadline deadline, std::size_t max_bytes);
 
 }  // namespace ombrel::hook
