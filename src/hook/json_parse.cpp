@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "json_text.hpp"
+#include "text.hpp"
 
 namespace ombrel::hook {
 namespace {
@@ -35,24 +36,6 @@ int hex_digit(char c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
-}
-
-void append_utf8(std::string& out, std::uint32_t cp) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
 }
 
 class Parser {
@@ -90,7 +73,6 @@ class Parser {
   bool parse_escape(std::string& out);
   bool parse_number();
   bool parse_literal(std::string_view word, Json value);
-  std::size_t utf8_length(std::size_t at) const;
 
   std::string_view s_;
   std::size_t n_;
@@ -221,27 +203,6 @@ bool Parser::parse_literal(std::string_view word, Json value) {
   return true;
 }
 
-// The length of the well-formed UTF-8 sequence at `at`, or 0.
-std::size_t Parser::utf8_length(std::size_t at) const {
-  auto byte = [&](std::size_t k) { return k < n_ ? static_cast<unsigned char>(s_[k]) : 0u; };
-  auto in = [&](std::size_t k, unsigned lo, unsigned hi) { return byte(k) >= lo && byte(k) <= hi; };
-  const unsigned c = byte(at);
-  if (c >= 0xC2 && c <= 0xDF) return in(at + 1, 0x80, 0xBF) ? 2 : 0;
-  if (c == 0xE0) return in(at + 1, 0xA0, 0xBF) && in(at + 2, 0x80, 0xBF) ? 3 : 0;
-  if ((c >= 0xE1 && c <= 0xEC) || c == 0xEE || c == 0xEF) {
-    return in(at + 1, 0x80, 0xBF) && in(at + 2, 0x80, 0xBF) ? 3 : 0;
-  }
-  if (c == 0xED) return in(at + 1, 0x80, 0x9F) && in(at + 2, 0x80, 0xBF) ? 3 : 0;
-  if (c == 0xF0)
-    return in(at + 1, 0x90, 0xBF) && in(at + 2, 0x80, 0xBF) && in(at + 3, 0x80, 0xBF) ? 4 : 0;
-  if (c >= 0xF1 && c <= 0xF3) {
-    return in(at + 1, 0x80, 0xBF) && in(at + 2, 0x80, 0xBF) && in(at + 3, 0x80, 0xBF) ? 4 : 0;
-  }
-  if (c == 0xF4)
-    return in(at + 1, 0x80, 0x8F) && in(at + 2, 0x80, 0xBF) && in(at + 3, 0x80, 0xBF) ? 4 : 0;
-  return 0;
-}
-
 bool Parser::parse_string(std::string& out) {
   // Escapes only ever shrink the text, so the distance to the closing quote bounds the
   // decoded size: one allocation, and no copies while the string grows.
@@ -291,7 +252,7 @@ bool Parser::parse_string(std::string& out) {
     } else if (c < 0x80) {
       ++p;
     } else {
-      const std::size_t len = utf8_length(p);
+      const std::size_t len = text::sequence_length(s_, p);
       if (len == 0) {
         pos_ = p;
         return reject("invalid UTF-8 in a string");
@@ -365,7 +326,7 @@ bool Parser::parse_escape(std::string& out) {
          (static_cast<std::uint32_t>(low) - 0xDC00);
     pos_ += 6;
   }
-  append_utf8(out, cp);
+  text::append_utf8(out, cp);
   return true;
 }
 

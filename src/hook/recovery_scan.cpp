@@ -4,9 +4,9 @@
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
-#include <initializer_list>
 
 #include "json_text.hpp"
+#include "text.hpp"
 
 // Why one pass is enough: whether a value starting at a given position is well formed,
 // where it ends and how deep it nests depend on the text alone, never on what encloses
@@ -74,35 +74,6 @@ int hex4(std::string_view text, std::size_t i) {
     value = value << 4 | digit;
   }
   return value;
-}
-
-void append_utf8(std::string& out, std::uint32_t cp) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
-
-// Whether text[i..] starts with the given bytes in these ranges (pairs of bounds).
-bool bytes_in_ranges(std::string_view text, std::size_t i, std::initializer_list<int> ranges) {
-  auto r = ranges.begin();
-  for (std::size_t k = 0; r != ranges.end(); ++k, r += 2) {
-    if (i + k >= text.size()) return false;
-    int b = static_cast<unsigned char>(text[i + k]);
-    if (b < r[0] || b > r[1]) return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -340,22 +311,7 @@ std::size_t BasicBracketScan<Offset>::lex_string(std::size_t i) {
       ++i;
       continue;
     }
-    std::size_t len = 0;
-    if (c >= 0xC2 && c <= 0xDF) {
-      len = bytes_in_ranges(text_, i + 1, {0x80, 0xBF}) ? 2 : 0;
-    } else if (c == 0xE0) {
-      len = bytes_in_ranges(text_, i + 1, {0xA0, 0xBF, 0x80, 0xBF}) ? 3 : 0;
-    } else if ((c >= 0xE1 && c <= 0xEC) || c == 0xEE || c == 0xEF) {
-      len = bytes_in_ranges(text_, i + 1, {0x80, 0xBF, 0x80, 0xBF}) ? 3 : 0;
-    } else if (c == 0xED) {
-      len = bytes_in_ranges(text_, i + 1, {0x80, 0x9F, 0x80, 0xBF}) ? 3 : 0;
-    } else if (c == 0xF0) {
-      len = bytes_in_ranges(text_, i + 1, {0x90, 0xBF, 0x80, 0xBF, 0x80, 0xBF}) ? 4 : 0;
-    } else if (c >= 0xF1 && c <= 0xF3) {
-      len = bytes_in_ranges(text_, i + 1, {0x80, 0xBF, 0x80, 0xBF, 0x80, 0xBF}) ? 4 : 0;
-    } else if (c == 0xF4) {
-      len = bytes_in_ranges(text_, i + 1, {0x80, 0x8F, 0x80, 0xBF, 0x80, 0xBF}) ? 4 : 0;
-    }
+    const std::size_t len = text::sequence_length(text_, i);
     if (len == 0) break;
     i += len;
   }
@@ -450,7 +406,7 @@ bool BasicBracketScan<Offset>::string_equals(std::size_t begin, std::size_t end,
           cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
           i += 6;
         }
-        append_utf8(decoded, cp);
+        text::append_utf8(decoded, cp);
         i += 6;
         continue;
       }

@@ -20,6 +20,12 @@ struct Decoded {
   std::size_t len;  // bytes consumed, at least 1
 };
 Decoded decode(std::string_view s, std::size_t pos);
+// The length of the well-formed UTF-8 sequence at pos (no overlong forms, no surrogates,
+// nothing above U+10FFFF), or 0 when there is none.
+inline std::size_t sequence_length(std::string_view s, std::size_t pos) {
+  Decoded d = decode(s, pos);
+  return d.cp == kReplacement && d.len == 1 ? 0 : d.len;
+}
 void append_utf8(std::string& out, char32_t cp);
 
 std::string_view trim(std::string_view s);
