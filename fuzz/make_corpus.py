@@ -277,6 +277,8 @@ R["nested-in-broken"] = '{"outer": [1, 2, {"cursor_version":"1","hook_event_name
 R["noise"] = "\ufeff\x00?" + j(cursor) + "\x00\ufeff\ufffd  \n"
 R["deep"] = "[" * 130 + j(cursor) + "]" * 130
 R["strings-with-brackets"] = '{"a":"{[\\"{","cursor_version":"v","b":[{}],"c":{"cursor_version":0}}'
+R["escapes"] = ('{"x":"\\ud83d\\ude00 \\u00e9\\u0000\\/\\b","cursor_version":"\\u0031",'
+               '"hook_event_name":"a\\"b\\\\"} {"cursor_version":"\\udbff\\udfff"}')
 R["numbers"] = '[-0.0e+5, 1E400, {"cursor_version":true}, 0x1]'
 
 # --- tool_input_context
@@ -301,6 +303,13 @@ T["payload-reasonix"] = j({"messages": [{"content": "x"}, {"role": "tool", "cont
 T["long-text"] = j({"prompt": "word " * 100 + "\u00e9\u2028\u3000end", "user": {"message": ["a", "b"]}})
 T["tool-input-nested"] = j({"tool_input": {"commands": "{\"a\":[1,2]}", "files": [None, "x"]},
                             "toolArgs": "{\"command\":\"ls\"}"})
+T["depth-limit"] = j({"tool_input": {"commands": "[" * 126 + "]" * 126}}) + " "
+T["too-deep"] = "[" * 129 + "]" * 129
+T["numbers-and-escapes"] = ('{"a":[-0,1e308,18446744073709551615,-9223372036854775808,'
+                            '1.7976931348623157e308,4.9e-324,0.1],"\\u0000k":"\\ud83d\\ude00",'
+                            '"prompt":"x\\u2028y"}')
+road("toolargs-deep", "claude", "PostToolUse",
+     '{"toolArgs":"' + "[" * 128 + "]" * 128 + '","tool_name":"x"}', http(200, "{}"))
 
 
 def main():
