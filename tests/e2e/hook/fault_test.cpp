@@ -385,127 +385,67 @@ enum class Timing {
   Signalled,    // only the agent's SIGTERM ends the wait: the hook cancels within 500 ms
 };
 
+// The state report's answer is always kReportAnswer; what differs is what its log says
+// went wrong (nothing when empty; either text when there are two) and how long it took.
+struct ReportWant {
+  std::vector<std::string> failures;
+  Timing timing;
+};
+
+struct PermissionWant {
+  std::string out, err;
+  Timing timing;
+};
+
 struct Fault {
   const char* name;
   std::optional<Reply> reply;   // nothing: a flood, or else nobody listens (refused)
   std::size_t flood_bytes = 0;  // non-zero: an answer this large, with the memory measured
-  // The state report, whose answer is always kReportAnswer: what the log may say went
-  // wrong (nothing when empty).
-  std::vector<std::string> report_failures;
-  Timing report_timing;
-  // The permission request.
-  std::string permission_out;
-  std::string permission_err;
-  Timing permission_timing;
+  ReportWant report;
+  PermissionWant permission;
 };
 
 std::vector<Fault> faults() {
+  using enum Timing;
   const std::string refused = "Connection refused", reset = "Connection reset by peer",
                     timed_out = "read timed out", too_large = "response larger than 64 MiB",
                     not_utf8 = "stream did not contain valid UTF-8",
                     bad_status = "HTTP 999: <p>oops</p>";
+  // clang-format off
   return {
-      {"refuses the connection",
-       std::nullopt,
-       0,
-       {refused},
-       Timing::Quick,
-       "{}",
-       error_line(refused),
-       Timing::Quick},
-      {"accepts and never answers",
-       Reply{.bytes = "", .never_answer = true},
-       0,
-       {timed_out},
-       Timing::ReportLimit,
-       "",
-       "",
-       Timing::Signalled},
-      {"trickles a byte per second",
-       Reply{.bytes = kDeny, .trickle = milliseconds(1000)},
-       0,
-       {timed_out},
-       Timing::ReportLimit,
-       "",
-       "",
-       Timing::Signalled},
+      {"refuses the connection", std::nullopt, 0,
+       {{refused}, Quick},                 {"{}", error_line(refused), Quick}},
+      {"accepts and never answers", Reply{.bytes = "", .never_answer = true}, 0,
+       {{timed_out}, ReportLimit},         {"", "", Signalled}},
+      {"trickles a byte per second", Reply{.bytes = kDeny, .trickle = milliseconds(1000)}, 0,
+       {{timed_out}, ReportLimit},         {"", "", Signalled}},
       {"resets in the middle of its answer",
-       Reply{.bytes = kDeny.substr(0, kDeny.size() / 2), .reset = true},
-       0,
-       {reset},
-       Timing::Quick,
-       "{}",
-       error_line(reset),
-       Timing::Quick},
+       Reply{.bytes = kDeny.substr(0, kDeny.size() / 2), .reset = true}, 0,
+       {{reset}, Quick},                   {"{}", error_line(reset), Quick}},
       // Reading 64 MiB may outlast the report's limit on a slow machine (the sanitizer
       // build under load): either way the report gives up in time and stays small.
-      {"sends 100 MB",
-       std::nullopt,
-       100'000'000,
-       {too_large, timed_out},
-       Timing::Quick,
-       "{}",
-       error_line(too_large),
-       Timing::Quick},
-      {"sends garbage without a header block",
-       Reply{std::string("garbage\0\x01}{", 12)},
-       0,
-       {},
-       Timing::Quick,
-       kGeminiAllow,
-       "",
-       Timing::Quick},
-      {"sends bytes that are not UTF-8",
-       Reply{"HTTP/1.1 200 OK\r\n\r\n\xC3\x28\xFF"},
-       0,
-       {not_utf8},
-       Timing::Quick,
-       "{}",
-       error_line(not_utf8),
-       Timing::Quick},
-      {"sends a nonsense status",
-       Reply{"HTTP/1.1 999 Whatever\r\n\r\n<p>oops</p>"},
-       0,
-       {bad_status},
-       Timing::Quick,
-       "{}",
-       error_line(bad_status),
-       Timing::Quick},
+      {"sends 100 MB", std::nullopt, 100'000'000,
+       {{too_large, timed_out}, Quick},    {"{}", error_line(too_large), Quick}},
+      {"sends garbage without a header block", Reply{std::string("garbage\0\x01}{", 12)}, 0,
+       {{}, Quick},                        {kGeminiAllow, "", Quick}},
+      {"sends bytes that are not UTF-8", Reply{"HTTP/1.1 200 OK\r\n\r\n\xC3\x28\xFF"}, 0,
+       {{not_utf8}, Quick},                {"{}", error_line(not_utf8), Quick}},
+      {"sends a nonsense status", Reply{"HTTP/1.1 999 Whatever\r\n\r\n<p>oops</p>"}, 0,
+       {{bad_status}, Quick},              {"{}", error_line(bad_status), Quick}},
       {"sends a chunk size beyond 64 bits",
        Reply{"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
-             "fffffffffffffffffff\r\n{}\r\n0\r\n\r\n"},
-       0,
-       {},
-       Timing::Quick,
-       kGeminiAllow,
-       "",
-       Timing::Quick},
-      {"answers and keeps the connection open",
-       Reply{.bytes = kDeny, .keep_open = true},
-       0,
-       {timed_out},
-       Timing::ReportLimit,
-       "",
-       "",
-       Timing::Signalled},
-      {"answers, then goes away",
-       Reply{kDeny},
-       0,
-       {},
-       Timing::Quick,
-       kGeminiDeny,
-       "",
-       Timing::Quick},
-      {"answers, then dies with a reset",
-       Reply{.bytes = kDeny, .reset = true},
-       0,
-       {reset},
-       Timing::Quick,
-       "{}",
-       error_line(reset),
-       Timing::Quick},
-      {"dies before answering", Reply{""}, 0, {}, Timing::Quick, kGeminiAllow, "", Timing::Quick},
+             "fffffffffffffffffff\r\n{}\r\n0\r\n\r\n"}, 0,
+       {{}, Quick},                        {kGeminiAllow, "", Quick}},
+      {"answers and keeps the connection open", Reply{.bytes = kDeny, .keep_open = true}, 0,
+       {{timed_out}, ReportLimit},         {"", "", Signalled}},
+      {"answers, then goes away", Reply{kDeny}, 0,
+       {{}, Quick},                        {kGeminiDeny, "", Quick}},
+      {"answers, then dies with a reset", Reply{.bytes = kDeny, .reset = true}, 0,
+       {{reset}, Quick},                   {"{}", error_line(reset), Quick}},
+      {"dies before answering", Reply{""}, 0,
+       {{}, Quick},                        {kGeminiAllow, "", Quick}},
   };
+  // clang-format on
 }
 
 enum class Road { Report, Permission };
@@ -573,7 +513,7 @@ void walk_faults(Road road) {
     a.hook = std::make_unique<Hook>(a.run->options());
   }
   for (std::size_t i = 0; i < table.size(); ++i) {
-    Timing timing = road == Road::Report ? table[i].report_timing : table[i].permission_timing;
+    Timing timing = road == Road::Report ? table[i].report.timing : table[i].permission.timing;
     if (timing != Timing::Signalled) continue;
     ASSERT_TRUE(attempts[i].server->wait_for_requests(1)) << table[i].name;
     attempts[i].signalled = Clock::now();
@@ -590,15 +530,15 @@ void walk_faults(Road road) {
     EXPECT_EQ(ended.exit_code, 0);
     Timing timing;
     if (road == Road::Report) {
-      timing = fault.report_timing;
+      timing = fault.report.timing;
       EXPECT_EQ(ended.out, kReportAnswer);
       EXPECT_EQ(ended.err, "");
       auto failure = report_failure(*a.run);
-      if (fault.report_failures.empty()) {
+      if (fault.report.failures.empty()) {
         EXPECT_EQ(failure, std::nullopt);
       } else {
-        EXPECT_TRUE(failure && std::count(fault.report_failures.begin(),
-                                          fault.report_failures.end(), *failure) == 1)
+        EXPECT_TRUE(failure && std::count(fault.report.failures.begin(),
+                                          fault.report.failures.end(), *failure) == 1)
             << failure.value_or("(no failure logged)");
       }
       if (a.server || a.flood) {
@@ -608,9 +548,9 @@ void walk_faults(Road road) {
                     a.requests()[0].body.find(R"("session_id":"c-1")") != std::string::npos);
       }
     } else {
-      timing = fault.permission_timing;
-      EXPECT_EQ(ended.out, fault.permission_out);
-      EXPECT_EQ(ended.err, fault.permission_err);
+      timing = fault.permission.timing;
+      EXPECT_EQ(ended.out, fault.permission.out);
+      EXPECT_EQ(ended.err, fault.permission.err);
       if (timing == Timing::Signalled) {
         // Told to stop, the hook withdrew its approval, even from a desktop that would
         // never answer the withdrawal either.
