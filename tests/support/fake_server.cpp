@@ -1,6 +1,7 @@
 #include "fake_server.hpp"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -19,9 +20,16 @@ constexpr int kSendFlags = MSG_NOSIGNAL;
 constexpr int kSendFlags = 0;
 #endif
 
+// Sockets of the test process must not leak into the programs it starts: a child holding a
+// copy of a connection would keep it open after the server closes or resets it.
+void close_on_exec(int fd) {
+  fcntl(fd, F_SETFD, fcntl(fd, F_GETFD) | FD_CLOEXEC);
+}
+
 int listen_on_loopback(std::uint16_t* port) {
   int fd = socket(AF_INET, SOCK_STREAM, 0);
   if (fd < 0) throw std::runtime_error("socket failed");
+  close_on_exec(fd);
   int one = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   sockaddr_in addr{};
@@ -90,6 +98,8 @@ std::optional<Request> parse_request(const std::string& raw) {
 FakeServer::FakeServer(Handler handler) : handler_(std::move(handler)) {
   listen_fd_ = listen_on_loopback(&port_);
   if (pipe(wake_pipe_) != 0) throw std::runtime_error("pipe failed");
+  close_on_exec(wake_pipe_[0]);
+  close_on_exec(wake_pipe_[1]);
   acceptor_ = std::thread([this] { accept_loop(); });
 }
 
@@ -132,7 +142,12 @@ void FakeServer::accept_loop() {
     if (poll(fds, 2, -1) < 0 && errno != EINTR) return;
     if (stopping_ || fds[1].revents != 0) return;
     if (fds[0].revents == 0) continue;
+#ifdef SOCK_CLOEXEC
+    int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);  // no window for a spawn
+#else
     int fd = accept(listen_fd_, nullptr, nullptr);
+    if (fd >= 0) close_on_exec(fd);
+#endif
     if (fd < 0) continue;
     workers_.emplace_back([this, fd] { serve(fd); });
   }
