@@ -217,7 +217,9 @@ class FuzzPlatform final : public hook::Platform {
     check(is_string_or_null(body["cwd"]), "cwd is text or null", text);
     if (body["cwd"].is_string()) {
       const auto& cwd = body["cwd"].get_ref<const std::string&>();
-      check(!cwd.empty() && !has_outer_white_space(cwd), "cwd is trimmed and not empty", text);
+      // Trimmed before a "file://" is taken off, so only its end is sure to be trimmed.
+      check(!cwd.empty() && hook::text::trim_end(cwd).size() == cwd.size(),
+            "cwd is not empty and ends trimmed", text);
     }
     check(is_string_or_null(body["transcript_path"]), "transcript path", text);
   }

@@ -84,7 +84,9 @@ void check_cwd(const Json& payload) {
   if (cwd.is_null()) return;
   check(payload.is_object() && cwd.is_string(), "cwd is text found in an object");
   const auto& path = cwd.get_ref<const std::string&>();
-  check(!path.empty() && !has_outer_white_space(path), "cwd is trimmed and not empty", path);
+  // Trimmed before a "file://" is taken off: what follows the scheme is kept as it is.
+  check(!path.empty() && text::trim_end(path).size() == path.size(),
+        "cwd is not empty and ends trimmed", path);
   check(text::is_valid_utf8(path), "cwd is UTF-8", path);
 }
 
