@@ -1,11 +1,23 @@
 #include "hook_runner.hpp"
 
+#include <cstdlib>
 #include <regex>
 
 namespace ombrel::test {
 
+namespace {
+
+// The suite runs against the hook of its own build unless OMBREL_TEST_HOOK names another one:
+// scripts/test runs it again against the release build, the program users install.
+std::string hook_path() {
+  const char* other = std::getenv("OMBREL_TEST_HOOK");
+  return other != nullptr && *other != '\0' ? other : OMBREL_HOOK_PATH;
+}
+
+}  // namespace
+
 HookRun::HookRun() {
-  options_.argv = {OMBREL_HOOK_PATH};
+  options_.argv = {hook_path()};
   options_.env = Environment::current()
                      .set("HOME", home_.str())
                      .set("OMBREL_HOOK_LOG", (home_.path() / "hook.log").string())
