@@ -5,7 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "harness.hpp"
+#include "devserver_harness.hpp"
 #include "process.hpp"
 #include "temp_dir.hpp"
 
@@ -40,7 +40,8 @@ Connection hold(const DevServer& server, const std::string& body) {
 TEST(Devserver, StateReportsAreShownAndAppendedOneLineEach) {
   TempDir dir;
   dir.write("events.jsonl", "{\"earlier\":true}\n");
-  auto server = DevServer::start({"--events", (dir.path() / "events.jsonl").string()});
+  auto server =
+      DevServer::start(OMBREL_DEVSERVER_PATH, {"--events", (dir.path() / "events.jsonl").string()});
   ASSERT_TRUE(server);
   const std::string report =
       R"({"cwd":"/w","event":"PreToolUse","om_tmux_session":"om-1","session_id":"s1","source":"claude",)"
@@ -76,7 +77,7 @@ TEST(Devserver, ApprovalsFollowThePolicy) {
   };
   for (const auto& [args, tool, input, behavior] : cases) {
     SCOPED_TRACE(tool + " with " + testing::PrintToString(args));
-    auto server = DevServer::start(args);
+    auto server = DevServer::start(OMBREL_DEVSERVER_PATH, args);
     ASSERT_TRUE(server);
     HttpReply reply = post(server->port(), "/permission", permission(tool, "s1", input));
     EXPECT_EQ(reply.status, 200);
@@ -87,7 +88,7 @@ TEST(Devserver, ApprovalsFollowThePolicy) {
 }
 
 TEST(Devserver, ApprovalsWaitForTheTerminal) {
-  auto server = DevServer::start({"--decide", "ask"});
+  auto server = DevServer::start(OMBREL_DEVSERVER_PATH, {"--decide", "ask"});
   ASSERT_TRUE(server);
   Connection bash = hold(*server, permission("Bash", "s1", {{"command", "rm -r build"}}));
   ASSERT_TRUE(server->wait_for("command: \"rm -r build\""));
@@ -114,7 +115,7 @@ TEST(Devserver, ApprovalsWaitForTheTerminal) {
 }
 
 TEST(Devserver, CancelWithdrawsOnlyThatSessionsApprovals) {
-  auto server = DevServer::start({"--decide", "ask"});
+  auto server = DevServer::start(OMBREL_DEVSERVER_PATH, {"--decide", "ask"});
   ASSERT_TRUE(server);
   std::vector<Connection> held;
   for (const char* session : {"doomed", "doomed", "survivor"}) {  // one by one: known numbers
@@ -136,7 +137,7 @@ TEST(Devserver, CancelWithdrawsOnlyThatSessionsApprovals) {
 }
 
 TEST(Devserver, FiftyWaitingApprovalsHoldUpNothing) {
-  auto server = DevServer::start({"--decide", "ask"});
+  auto server = DevServer::start(OMBREL_DEVSERVER_PATH, {"--decide", "ask"});
   ASSERT_TRUE(server);
   std::vector<Connection> held;
   for (int i = 0; i < 50; ++i)
@@ -156,7 +157,7 @@ TEST(Devserver, FiftyWaitingApprovalsHoldUpNothing) {
 }
 
 TEST(Devserver, ShutdownReleasesWaitingApprovals) {
-  auto server = DevServer::start({"--decide", "ask"});
+  auto server = DevServer::start(OMBREL_DEVSERVER_PATH, {"--decide", "ask"});
   ASSERT_TRUE(server);
   Connection waiting = hold(*server, permission("Bash", "s1"));
   ASSERT_TRUE(server->wait_for("y = allow"));
@@ -168,7 +169,7 @@ TEST(Devserver, ShutdownReleasesWaitingApprovals) {
 }
 
 TEST(Devserver, LookupYieldsTheSessionOfTheLatestReportFromThatTmuxSession) {
-  auto server = DevServer::start({});
+  auto server = DevServer::start(OMBREL_DEVSERVER_PATH, {});
   ASSERT_TRUE(server);
   // As the launcher writes it: twelve keys in a fixed order.
   HttpReply registered = post(
@@ -193,7 +194,7 @@ TEST(Devserver, LookupYieldsTheSessionOfTheLatestReportFromThatTmuxSession) {
 }
 
 TEST(Devserver, MalformedRequestsAreRefusedAndServingGoesOn) {
-  auto server = DevServer::start({"--decide", "allow"});
+  auto server = DevServer::start(OMBREL_DEVSERVER_PATH, {"--decide", "allow"});
   ASSERT_TRUE(server);
   const std::pair<std::string, int> cases[] = {
       {request_text("POST", "/state", "not json"), 400},
@@ -233,7 +234,7 @@ TEST(Devserver, MalformedRequestsAreRefusedAndServingGoesOn) {
 }
 
 TEST(Devserver, EveryAnswerClosesTheConnectionEvenWhenTheClientWouldKeepIt) {
-  auto server = DevServer::start({});
+  auto server = DevServer::start(OMBREL_DEVSERVER_PATH, {});
   ASSERT_TRUE(server);
   const std::string request =
       "POST /tmux/lookup HTTP/1.1\r\nHost: x\r\nContent-Length: 2\r\n\r\n{}";
@@ -245,7 +246,7 @@ TEST(Devserver, EveryAnswerClosesTheConnectionEvenWhenTheClientWouldKeepIt) {
 }
 
 TEST(Devserver, StartupMistakes) {
-  auto busy = DevServer::start({});
+  auto busy = DevServer::start(OMBREL_DEVSERVER_PATH, {});
   ASSERT_TRUE(busy);
   TempDir dir;
   const std::tuple<std::vector<std::string>, int, const char*> cases[] = {

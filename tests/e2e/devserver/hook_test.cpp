@@ -6,7 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "harness.hpp"
+#include "devserver_harness.hpp"
 #include "process.hpp"
 #include "temp_dir.hpp"
 
@@ -37,7 +37,8 @@ Json claude(const std::string& tool, Json input, const std::string& session = "s
 
 TEST(WithTheHook, StateReportLandsInTheEventsFile) {
   TempDir dir;
-  auto server = DevServer::start({"--events", (dir.path() / "events.jsonl").string()});
+  auto server =
+      DevServer::start(OMBREL_DEVSERVER_PATH, {"--events", (dir.path() / "events.jsonl").string()});
   ASSERT_TRUE(server);
   Json payload = {{"hook_event_name", "PostToolUse"},
                   {"session_id", "hook-session"},
@@ -57,7 +58,8 @@ TEST(WithTheHook, StateReportLandsInTheEventsFile) {
 
 TEST(WithTheHook, DecisionsReachEachAgentInItsDialect) {
   TempDir dir;
-  auto server = DevServer::start({"--decide", "allow", "--deny-tool", "Bash", "--answer", "1"});
+  auto server = DevServer::start(OMBREL_DEVSERVER_PATH,
+                                 {"--decide", "allow", "--deny-tool", "Bash", "--answer", "1"});
   ASSERT_TRUE(server);
   const Json question =
       Json::parse(R"({"questions":[{"question":"Which?","options":["Red","Blue"]}]})");
@@ -90,7 +92,7 @@ TEST(WithTheHook, DecisionsReachEachAgentInItsDialect) {
     EXPECT_EQ(result.exit_code, code) << source;
   }
 
-  auto passing = DevServer::start({"--decide", "passthrough"});
+  auto passing = DevServer::start(OMBREL_DEVSERVER_PATH, {"--decide", "passthrough"});
   ASSERT_TRUE(passing);
   EXPECT_EQ(
       run_process(hook(dir, *passing, "claude", claude("Bash", {}))).out,
@@ -99,7 +101,7 @@ TEST(WithTheHook, DecisionsReachEachAgentInItsDialect) {
 
 TEST(WithTheHook, TheHookWaitsForTheTerminalAndWithdrawsWhenEnded) {
   TempDir dir;
-  auto server = DevServer::start({"--decide", "ask"});
+  auto server = DevServer::start(OMBREL_DEVSERVER_PATH, {"--decide", "ask"});
   ASSERT_TRUE(server);
   ChildProcess answered(hook(dir, *server, "claude", claude("Bash", {{"command", "make deploy"}})));
   ASSERT_TRUE(server->wait_for("command: \"make deploy\""));

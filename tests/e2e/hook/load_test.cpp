@@ -1,24 +1,17 @@
 // Many hooks at the same moment against the stand-in desktop server: every report arrives
 // once and whole, the debug log they share keeps each entry whole, and approvals that wait
 // side by side each get their own answer in their agent's dialect.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <condition_variable>
+#include <chrono>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <regex>
-#include <thread>
 
+#include "devserver_harness.hpp"
 #include "hook_runner.hpp"
-
-extern char** environ;
 
 namespace ombrel::test {
 namespace {
@@ -26,13 +19,6 @@ namespace {
 #ifdef OMBREL_DEVSERVER_PATH
 
 constexpr auto kPatience = std::chrono::seconds(60);
-
-std::size_t occurrences(const std::string& text, const std::string& needle) {
-  std::size_t count = 0;
-  for (auto at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
-    ++count;
-  return count;
-}
 
 std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> lines;
@@ -84,108 +70,16 @@ ProcessOptions crowd_options(const HookRun& run) {
   return options;
 }
 
-// ombrel-devserver as a child on a free port: what it prints is collected while it runs,
-// and its stdin is the test's terminal to type answers on.
-class StandIn {
- public:
-  explicit StandIn(const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {OMBREL_DEVSERVER_PATH, "--listen", "127.0.0.1:0"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> c_argv;
-    for (auto& a : argv) c_argv.push_back(a.data());
-    c_argv.push_back(nullptr);
-    int in[2], out[2];
-    if (pipe(in) != 0 || pipe(out) != 0) return;
-    // Close-on-exec everywhere: no hook started later may hold the server's pipes.
-    for (int fd : {in[0], in[1], out[0], out[1]}) fcntl(fd, F_SETFD, FD_CLOEXEC);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    if (posix_spawn(&pid_, c_argv[0], &actions, nullptr, c_argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    close(in[0]);
-    close(out[1]);
-    in_fd_ = in[1];
-    out_fd_ = out[0];
-    pumper_ = std::thread([this] { pump(); });
-
-    const std::string announcement = "ombrel-devserver listening on http://127.0.0.1:";
-    if (pid_ > 0 && wait_for("\n", 1) && output().rfind(announcement, 0) == 0)
-      port_ = static_cast<std::uint16_t>(std::stoi(output().substr(announcement.size())));
-  }
-
-  ~StandIn() {
-    if (pid_ > 0) stop(SIGKILL);
-    pumper_.join();
-    if (in_fd_ >= 0) close(in_fd_);
-    close(out_fd_);
-  }
-  StandIn(const StandIn&) = delete;
-  StandIn& operator=(const StandIn&) = delete;
-
-  bool started() const { return port_ != 0; }
-  std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
-
-  // Until stdout holds the text count times; false when it does not within the patience.
-  bool wait_for(const std::string& text, std::size_t count) const {
-    std::unique_lock lock(mutex_);
-    changed_.wait_for(lock, kPatience, [&] { return occurrences(out_, text) >= count || ended_; });
-    return occurrences(out_, text) >= count;
-  }
-  std::string output() const {
-    std::lock_guard lock(mutex_);
-    return out_;
-  }
-  void type(const std::string& text) {
-    ASSERT_EQ(write(in_fd_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-  }
-
-  // Sends the signal and returns the exit status once the server is gone.
-  int stop(int signal = SIGTERM) {
-    if (pid_ <= 0) return -1;
-    kill(pid_, signal);
-    int status = 0;
-    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-
- private:
-  void pump() {
-    char chunk[65536];
-    for (;;) {
-      ssize_t got = read(out_fd_, chunk, sizeof chunk);
-      if (got < 0 && errno == EINTR) continue;
-      std::lock_guard lock(mutex_);
-      if (got > 0) out_.append(chunk, static_cast<std::size_t>(got));
-      if (got <= 0) ended_ = true;
-      changed_.notify_all();
-      if (got <= 0) return;
-    }
-  }
-
-  pid_t pid_ = -1;
-  int in_fd_ = -1, out_fd_ = -1;
-  std::uint16_t port_ = 0;
-  mutable std::mutex mutex_;
-  mutable std::condition_variable changed_;
-  std::string out_;
-  bool ended_ = false;
-  std::thread pumper_;
-};
-
 TEST(HookLoad, TwoHundredReportsAtOnce) {
   constexpr int kHooks = 200;
   TempDir dir;
   const auto events = dir.path() / "events.jsonl";
-  StandIn desktop({"--events", events.string()});
-  ASSERT_TRUE(desktop.started()) << desktop.output();
+  auto desktop = DevServer::start(OMBREL_DEVSERVER_PATH, {"--events", events.string()}, kPatience);
+  ASSERT_NE(desktop, nullptr);
 
   // One home and one debug log for all of them, as on a real machine.
   HookRun run;
-  run.server(desktop.url()).args({"--source", "claude"});
+  run.server(desktop->url()).args({"--source", "claude"});
   relax_for_a_crowd(run);
   const std::string ppid = std::to_string(getpid());
   const std::string keys =
@@ -250,7 +144,7 @@ TEST(HookLoad, TwoHundredReportsAtOnce) {
     ++got_log[line.substr(m.length() - 1)];
   }
   EXPECT_TRUE(got_log == want_log) << differences(want_log, got_log);
-  EXPECT_EQ(desktop.stop(), 0);
+  EXPECT_EQ(desktop->stop(SIGTERM).exit_code, 0);
 }
 
 // Every dialect, allowed and denied, while fifty approvals wait on the desktop at once.
@@ -312,10 +206,10 @@ TEST(HookLoad, FiftyApprovalsWaitingTogether) {
   constexpr int kDialects = sizeof dialects / sizeof dialects[0];
   auto denied = [](int i) { return (i / kDialects) % 2 == 1; };  // each dialect both ways
 
-  StandIn desktop({"--decide", "ask"});
-  ASSERT_TRUE(desktop.started()) << desktop.output();
+  auto desktop = DevServer::start(OMBREL_DEVSERVER_PATH, {"--decide", "ask"}, kPatience);
+  ASSERT_NE(desktop, nullptr);
   HookRun run;
-  run.server(desktop.url());
+  run.server(desktop->url());
   relax_for_a_crowd(run);
   std::vector<std::unique_ptr<ChildProcess>> hooks;
   for (int i = 0; i < kHooks; ++i) {
@@ -324,19 +218,19 @@ TEST(HookLoad, FiftyApprovalsWaitingTogether) {
     hooks.push_back(std::make_unique<ChildProcess>(crowd_options(run)));
   }
   // All of them wait at once: nobody has answered yet.
-  ASSERT_TRUE(desktop.wait_for("] permission #", kHooks)) << desktop.output();
+  ASSERT_TRUE(desktop->wait_for("] permission #", kHooks)) << desktop->output();
 
   // The terminal is asked about one approval at a time, oldest first; each is answered by
   // the session it names.
   const std::string asked = "wants permission (session ";
   for (int k = 1; k <= kHooks; ++k) {
-    ASSERT_TRUE(desktop.wait_for(asked, k)) << desktop.output();
-    const std::string out = desktop.output();
+    ASSERT_TRUE(desktop->wait_for(asked, k)) << desktop->output();
+    const std::string out = desktop->output();
     std::size_t at = 0;
     for (int n = 0; n < k; ++n) at = out.find(asked, at) + asked.size();
     const std::string session = out.substr(at, out.find(')', at) - at);
     ASSERT_EQ(session.rfind("perm-", 0), 0u) << session;
-    desktop.type(denied(std::stoi(session.substr(5))) ? "n no for " + session + "\n" : "y\n");
+    desktop->type(denied(std::stoi(session.substr(5))) ? "n no for " + session + "\n" : "y\n");
   }
 
   for (int i = 0; i < kHooks; ++i) {
@@ -358,7 +252,7 @@ TEST(HookLoad, FiftyApprovalsWaitingTogether) {
       EXPECT_EQ(result.err, "");
     }
   }
-  EXPECT_EQ(desktop.stop(), 0);
+  EXPECT_EQ(desktop->stop(SIGTERM).exit_code, 0);
 }
 
 #else

@@ -1,4 +1,4 @@
-#include "harness.hpp"
+#include "devserver_harness.hpp"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -105,8 +105,10 @@ std::string request_text(const std::string& method, const std::string& path,
          "Connection: close\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
-std::unique_ptr<DevServer> DevServer::start(const std::vector<std::string>& args) {
-  std::vector<std::string> argv = {OMBREL_DEVSERVER_PATH, "--listen", "127.0.0.1:0"};
+std::unique_ptr<DevServer> DevServer::start(const std::string& program,
+                                            const std::vector<std::string>& args,
+                                            std::chrono::seconds patience) {
+  std::vector<std::string> argv = {program, "--listen", "127.0.0.1:0"};
   argv.insert(argv.end(), args.begin(), args.end());
   std::vector<char*> c_argv;
   for (std::string& arg : argv) c_argv.push_back(arg.data());
@@ -120,6 +122,7 @@ std::unique_ptr<DevServer> DevServer::start(const std::vector<std::string>& args
   posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
   posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
   std::unique_ptr<DevServer> server(new DevServer());
+  server->patience_ = patience;
   if (posix_spawn(&server->pid_, c_argv[0], &actions, nullptr, c_argv.data(), environ) != 0) {
     server->pid_ = -1;
   }
@@ -162,7 +165,7 @@ void DevServer::pump() {
 
 bool DevServer::wait_for(const std::string& text, std::size_t count) const {
   std::unique_lock lock(mutex_);
-  changed_.wait_for(lock, kPatience, [&] { return occurrences(out_, text) >= count || ended_; });
+  changed_.wait_for(lock, patience_, [&] { return occurrences(out_, text) >= count || ended_; });
   return occurrences(out_, text) >= count;
 }
 
@@ -187,7 +190,7 @@ ServerExit DevServer::stop(int signal) {
   {
     // Its stdout ends when the server exits: waiting for that needs no polling.
     std::unique_lock lock(mutex_);
-    if (!changed_.wait_for(lock, kPatience, [&] { return ended_; })) {
+    if (!changed_.wait_for(lock, patience_, [&] { return ended_; })) {
       ADD_FAILURE() << "the server did not stop";
       ::kill(pid_, SIGKILL);
     }

@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -50,14 +51,16 @@ struct ServerExit {
 
 class DevServer {
  public:
-  // Starts with "--listen 127.0.0.1:0" and the arguments; nothing (and a test failure)
-  // when the address line does not come.
-  static std::unique_ptr<DevServer> start(const std::vector<std::string>& args);
+  // Starts the program with "--listen 127.0.0.1:0" and the arguments; nothing (and a test
+  // failure) when the address line does not come. Every wait on it lasts at most patience.
+  static std::unique_ptr<DevServer> start(const std::string& program,
+                                          const std::vector<std::string>& args,
+                                          std::chrono::seconds patience = std::chrono::seconds(20));
   ~DevServer();
 
   std::uint16_t port() const { return port_; }
   std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
-  // Waits (20 seconds at most) until stdout holds the text count times.
+  // Waits until stdout holds the text count times.
   bool wait_for(const std::string& text, std::size_t count = 1) const;
   std::string output() const;
   void type(const std::string& text);  // to the server's stdin
@@ -68,6 +71,7 @@ class DevServer {
   DevServer() = default;
   void pump();
 
+  std::chrono::seconds patience_{20};
   pid_t pid_ = -1;
   int in_fd_ = -1, out_fd_ = -1;
   std::uint16_t port_ = 0;
