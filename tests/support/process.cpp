@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -29,6 +30,23 @@ std::vector<char*> c_strings(const std::vector<std::string>& items) {
   for (const auto& s : items) out.push_back(const_cast<char*>(s.c_str()));
   out.push_back(nullptr);
   return out;
+}
+
+// The child keeps only its standard streams. A descriptor of the test program that is not
+// close-on-exec (a fake server's connection, say) would otherwise live on in every child
+// started while it is open, and the peer's close or reset would not reach the child it was
+// meant for.
+void keep_only_standard_streams(posix_spawn_file_actions_t& actions, short& flags) {
+#if defined(__APPLE__)
+  (void)actions;
+  flags |= POSIX_SPAWN_CLOEXEC_DEFAULT;
+#elif defined(__GLIBC__) && (__GLIBC__ > 2 || __GLIBC_MINOR__ >= 34)
+  (void)flags;
+  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+#else
+  (void)actions;
+  (void)flags;
+#endif
 }
 
 }  // namespace
@@ -82,7 +100,9 @@ ChildProcess::ChildProcess(ProcessOptions options) : options_(std::move(options)
   sigemptyset(&none);
   posix_spawnattr_setsigdefault(&attr, &all);
   posix_spawnattr_setsigmask(&attr, &none);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
+  keep_only_standard_streams(actions, flags);
+  posix_spawnattr_setflags(&attr, flags);
 
   auto argv = c_strings(options_.argv);
   auto envp = c_strings(options_.env.entries());
@@ -107,14 +127,16 @@ ChildProcess::ChildProcess(ProcessOptions options) : options_(std::move(options)
     close(err[0]);
     throw std::runtime_error(std::string("posix_spawn failed: ") + std::strerror(rc));
   }
-  in_fd_ = in[1];
   out_fd_ = out[0];
   err_fd_ = err[0];
   if (options_.close_stdout_early) {
     close(out_fd_);
     out_fd_ = -1;
   }
-  pumper_ = std::thread([this] { pump(); });
+  // stdin belongs to the test's thread with hold_stdin (feed, end_input), else to the pump.
+  const int pump_in = options_.hold_stdin ? -1 : in[1];
+  if (options_.hold_stdin) in_fd_ = in[1];
+  pumper_ = std::thread([this, pump_in] { pump(pump_in); });
 }
 
 ChildProcess::~ChildProcess() {
@@ -122,28 +144,44 @@ ChildProcess::~ChildProcess() {
     send_signal(SIGKILL);
     wait();
   }
+  end_input();
 }
 
 void ChildProcess::send_signal(int signal) const {
   if (pid_ > 0) kill(pid_, signal);
 }
 
-void ChildProcess::pump() {
-  // Feed stdin and drain stdout/stderr together so that neither side can block the other.
+void ChildProcess::feed(std::string_view bytes) {
+  while (in_fd_ >= 0 && !bytes.empty()) {
+    ssize_t n = write(in_fd_, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;  // the child stopped reading: what it does then is the test's subject
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+}
+
+void ChildProcess::end_input() {
+  if (in_fd_ >= 0) close(in_fd_);
+  in_fd_ = -1;
+}
+
+void ChildProcess::pump(int in_fd) {
+  // Feed stdin (if it is ours) and drain stdout/stderr together so that neither side can
+  // block the other.
   std::size_t written = 0;
   const std::string& input = options_.stdin_data;
-  if (input.empty()) {
-    close(in_fd_);
-    in_fd_ = -1;
-  } else {
-    set_nonblocking(in_fd_);
+  if (in_fd >= 0 && input.empty()) {
+    close(in_fd);
+    in_fd = -1;
+  } else if (in_fd >= 0) {
+    set_nonblocking(in_fd);
   }
   char buf[65536];
   const auto deadline = started_ + options_.timeout;
   while (out_fd_ >= 0 || err_fd_ >= 0) {
     pollfd fds[3];
     int n = 0;
-    if (in_fd_ >= 0) fds[n++] = {in_fd_, POLLOUT, 0};
+    if (in_fd >= 0) fds[n++] = {in_fd, POLLOUT, 0};
     if (out_fd_ >= 0) fds[n++] = {out_fd_, POLLIN, 0};
     if (err_fd_ >= 0) fds[n++] = {err_fd_, POLLIN, 0};
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -157,12 +195,12 @@ void ChildProcess::pump() {
     if (rc < 0 && errno != EINTR) break;
     for (int i = 0; i < n; ++i) {
       if (fds[i].revents == 0) continue;
-      if (fds[i].fd == in_fd_) {
-        ssize_t w = write(in_fd_, input.data() + written, input.size() - written);
+      if (fds[i].fd == in_fd) {
+        ssize_t w = write(in_fd, input.data() + written, input.size() - written);
         if (w > 0) written += static_cast<std::size_t>(w);
         if ((w < 0 && errno != EAGAIN && errno != EINTR) || written == input.size()) {
-          close(in_fd_);
-          in_fd_ = -1;
+          close(in_fd);
+          in_fd = -1;
         }
         continue;
       }
@@ -176,7 +214,8 @@ void ChildProcess::pump() {
       }
     }
   }
-  for (int* fd : {&in_fd_, &out_fd_, &err_fd_}) {
+  result_.streams_closed_at = std::chrono::steady_clock::now();
+  for (int* fd : {&in_fd, &out_fd_, &err_fd_}) {
     if (*fd >= 0) close(*fd);
     *fd = -1;
   }
@@ -188,15 +227,16 @@ ProcessResult ChildProcess::wait() {
   pumper_.join();
   // The streams are closed; the child may still run (it closed them itself, or timed out).
   int status = 0;
+  rusage usage{};
   const auto deadline = started_ + options_.timeout;
   for (;;) {
-    pid_t r = waitpid(pid_, &status, WNOHANG);
+    pid_t r = wait4(pid_, &status, WNOHANG, &usage);
     if (r == pid_) break;
     if (r < 0 && errno != EINTR) break;
     if (std::chrono::steady_clock::now() > deadline) {
       result_.timed_out = true;
       kill(pid_, SIGKILL);
-      waitpid(pid_, &status, 0);
+      wait4(pid_, &status, 0, &usage);
       break;
     }
     usleep(2000);
@@ -205,6 +245,11 @@ ProcessResult ChildProcess::wait() {
       std::chrono::steady_clock::now() - started_);
   if (WIFEXITED(status)) result_.exit_code = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) result_.term_signal = WTERMSIG(status);
+#ifdef __APPLE__
+  result_.peak_rss_kib = usage.ru_maxrss / 1024;  // bytes there, KiB on Linux
+#else
+  result_.peak_rss_kib = usage.ru_maxrss;
+#endif
   return result_;
 }
 

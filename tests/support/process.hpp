@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -35,6 +36,8 @@ struct ProcessOptions {
   bool close_stdout_early = false;           // the reader goes away before the child writes
   std::string cwd;                           // empty: the current directory
   std::chrono::milliseconds timeout{20000};  // the child is killed after this
+  // stdin_data unused: the test writes with feed() and ends with end_input()
+  bool hold_stdin = false;
 };
 
 struct ProcessResult {
@@ -44,6 +47,8 @@ struct ProcessResult {
   int term_signal = 0;  // non-zero when the child was ended by a signal
   bool timed_out = false;
   std::chrono::milliseconds elapsed{0};
+  std::chrono::steady_clock::time_point streams_closed_at;  // the child's stdout and stderr
+  long peak_rss_kib = 0;
 
   bool exited() const { return term_signal == 0 && exit_code >= 0; }
 };
@@ -58,10 +63,14 @@ class ChildProcess {
 
   pid_t pid() const { return pid_; }
   void send_signal(int signal) const;
+  // With hold_stdin: writes to the child's stdin (stopping quietly when the child no longer
+  // reads), and closes it.
+  void feed(std::string_view bytes);
+  void end_input();
   ProcessResult wait();  // waits for the exit (or the timeout) and returns everything collected
 
  private:
-  void pump();
+  void pump(int in_fd);
 
   ProcessOptions options_;
   pid_t pid_ = -1;

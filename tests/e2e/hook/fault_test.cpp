@@ -8,10 +8,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -49,190 +46,21 @@ constexpr milliseconds kAfterSignal{3000};    // a 500 ms cancel, plus slack
 // A hook that held the whole 100 MB answer would have grown by more than this.
 constexpr long kMaxGrowthKib = 80 * 1024;
 
-struct Ended {
-  std::string out, err;
-  int exit_code = -1;
-  int term_signal = 0;
-  bool timed_out = false;
-  Clock::time_point at;  // when the hook's streams closed, that is when it ended
-  milliseconds elapsed{0};
-  long peak_rss_kib = 0;
-};
-
-// The fake servers' sockets are not close-on-exec. A hook started while another hook's
-// connection is open would inherit that socket, and the server's close (or reset) would
-// then not reach the hook it was meant for; so the child keeps only its standard streams.
-void close_inherited_descriptors(posix_spawn_file_actions_t& actions, short& flags) {
-#if defined(__APPLE__)
-  (void)actions;
-  flags |= POSIX_SPAWN_CLOEXEC_DEFAULT;
-#elif defined(__GLIBC__) && (__GLIBC__ > 2 || __GLIBC_MINOR__ >= 34)
-  (void)flags;
-  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-#else
-  (void)actions;
-  (void)flags;
-#endif
+// Waits until the hook has its handler for the signal in place, as /proc tells (before
+// that, the signal's default action would end any process).
+bool wait_until_handling(pid_t pid, int sig) {
+  const std::string path = "/proc/" + std::to_string(pid) + "/status";
+  const auto deadline = Clock::now() + milliseconds(20000);
+  while (Clock::now() < deadline) {
+    std::ifstream status(path);
+    for (std::string line; std::getline(status, line);) {
+      if (line.rfind("SigCgt:", 0) != 0) continue;
+      if ((std::stoull(line.substr(7), nullptr, 16) >> (sig - 1)) & 1) return true;
+    }
+    std::this_thread::sleep_for(milliseconds(1));  // nothing to block on: /proc is polled
+  }
+  return false;
 }
-
-// The hook as a child process under the test's full control: stdin is written when the
-// test likes, stdout may be closed before the hook answers, and its peak memory comes from
-// wait4. Every pipe end is close-on-exec (the child gets its copies through dup2), so
-// hooks started one after another share none.
-struct Streams {
-  bool hold_stdin = false;    // the test feeds stdin and ends it itself
-  bool close_stdout = false;  // the agent stops reading at once
-};
-
-class Hook {
- public:
-  explicit Hook(const ProcessOptions& options, Streams mode = {}) : deadline_(options.timeout) {
-    int in[2], out[2], err[2];
-    if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) throw std::runtime_error("pipe failed");
-    for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) fcntl(fd, F_SETFD, FD_CLOEXEC);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t all, none;
-    sigfillset(&all);
-    sigemptyset(&none);
-    posix_spawnattr_setsigdefault(&attr, &all);
-    posix_spawnattr_setsigmask(&attr, &none);
-    short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
-    close_inherited_descriptors(actions, flags);
-    posix_spawnattr_setflags(&attr, flags);
-    std::vector<char*> argv, envp;
-    for (const auto& a : options.argv) argv.push_back(const_cast<char*>(a.c_str()));
-    for (const auto& e : options.env.entries()) envp.push_back(const_cast<char*>(e.c_str()));
-    argv.push_back(nullptr);
-    envp.push_back(nullptr);
-    started_ = Clock::now();
-    int rc = posix_spawn(&pid_, argv[0], &actions, &attr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
-    for (int fd : {in[0], out[1], err[1]}) close(fd);
-    in_fd_ = in[1];
-    out_fd_ = out[0];
-    err_fd_ = err[0];
-    if (rc != 0) {
-      pid_ = -1;
-      for (int fd : {in_fd_, out_fd_, err_fd_}) close(fd);
-      throw std::runtime_error("posix_spawn failed");
-    }
-    if (mode.close_stdout) {
-      close(out_fd_);
-      out_fd_ = -1;
-    }
-    if (!mode.hold_stdin) {
-      feed(options.stdin_data);
-      end_input();
-    }
-    pumper_ = std::thread([this] { pump(); });
-  }
-
-  ~Hook() {
-    if (pid_ > 0 && !waited_) {
-      kill(pid_, SIGKILL);
-      wait();
-    }
-    end_input();
-  }
-  Hook(const Hook&) = delete;
-  Hook& operator=(const Hook&) = delete;
-
-  void feed(std::string_view bytes) {
-    while (!bytes.empty()) {
-      ssize_t n = write(in_fd_, bytes.data(), bytes.size());
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return;  // the hook stopped reading: what it does then is the test's subject
-      bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-  }
-  void end_input() {
-    if (in_fd_ >= 0) close(in_fd_);
-    in_fd_ = -1;
-  }
-  void signal(int sig) const { kill(pid_, sig); }
-
-  // Waits until the hook has its handler for the signal in place, as /proc tells (before
-  // that, the signal's default action would end any process).
-  bool wait_until_handling(int sig) const {
-    const std::string path = "/proc/" + std::to_string(pid_) + "/status";
-    const auto deadline = Clock::now() + milliseconds(20000);
-    while (Clock::now() < deadline) {
-      std::ifstream status(path);
-      for (std::string line; std::getline(status, line);) {
-        if (line.rfind("SigCgt:", 0) != 0) continue;
-        if ((std::stoull(line.substr(7), nullptr, 16) >> (sig - 1)) & 1) return true;
-      }
-      std::this_thread::sleep_for(milliseconds(1));  // nothing to block on: /proc is polled
-    }
-    return false;
-  }
-
-  Ended wait() {
-    if (waited_) return ended_;
-    waited_ = true;
-    pumper_.join();
-    int status = 0;
-    rusage usage{};
-    while (wait4(pid_, &status, 0, &usage) < 0 && errno == EINTR) {
-    }
-    if (WIFEXITED(status)) ended_.exit_code = WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) ended_.term_signal = WTERMSIG(status);
-    ended_.elapsed = std::chrono::duration_cast<milliseconds>(ended_.at - started_);
-#ifdef __APPLE__
-    ended_.peak_rss_kib = usage.ru_maxrss / 1024;  // bytes there, KiB on Linux
-#else
-    ended_.peak_rss_kib = usage.ru_maxrss;
-#endif
-    return ended_;
-  }
-
- private:
-  void pump() {
-    const auto deadline = started_ + deadline_;
-    char buf[65536];
-    while (out_fd_ >= 0 || err_fd_ >= 0) {
-      pollfd fds[2];
-      int n = 0;
-      if (out_fd_ >= 0) fds[n++] = {out_fd_, POLLIN, 0};
-      if (err_fd_ >= 0) fds[n++] = {err_fd_, POLLIN, 0};
-      auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
-      if (left <= 0 && !ended_.timed_out) {
-        ended_.timed_out = true;
-        kill(pid_, SIGKILL);  // its streams close with it
-      }
-      if (poll(fds, n, static_cast<int>(std::clamp<long long>(left, 100, 1000))) < 0 &&
-          errno != EINTR)
-        break;
-      for (int i = 0; i < n; ++i) {
-        if (fds[i].revents == 0) continue;
-        int& fd = fds[i].fd == out_fd_ ? out_fd_ : err_fd_;
-        ssize_t r = read(fd, buf, sizeof buf);
-        if (r > 0) {
-          (&fd == &out_fd_ ? ended_.out : ended_.err).append(buf, static_cast<std::size_t>(r));
-        } else if (r == 0 || errno != EINTR) {
-          close(fd);
-          fd = -1;
-        }
-      }
-    }
-    ended_.at = Clock::now();
-  }
-
-  milliseconds deadline_;
-  pid_t pid_ = -1;
-  int in_fd_ = -1, out_fd_ = -1, err_fd_ = -1;
-  Clock::time_point started_;
-  std::thread pumper_;
-  Ended ended_;
-  bool waited_ = false;
-};
 
 // Holds the desktop's answers back until the test lets them go; opened at the latest when
 // its opener goes out of scope, so that no server thread stays blocked.
@@ -454,7 +282,7 @@ struct Attempt {
   std::unique_ptr<FakeServer> server;
   std::unique_ptr<Flood> flood;
   std::unique_ptr<HookRun> run;
-  std::unique_ptr<Hook> hook;
+  std::unique_ptr<ChildProcess> hook;
   Clock::time_point signalled;
 
   std::string url() const {
@@ -493,8 +321,8 @@ void walk_faults(Road road) {
   {
     FakeServer ordinary(kDeny);
     auto run = hook_run(road, ordinary.url(), true);
-    Hook hook(run->options());
-    Ended ended = hook.wait();
+    ChildProcess hook(run->options());
+    ProcessResult ended = hook.wait();
     ASSERT_EQ(ended.exit_code, 0);
     baseline_kib = ended.peak_rss_kib;
   }
@@ -510,21 +338,21 @@ void walk_faults(Road road) {
       a.flood = std::make_unique<Flood>(fault.flood_bytes);
     }
     a.run = hook_run(road, a.url(), fault.flood_bytes > 0);
-    a.hook = std::make_unique<Hook>(a.run->options());
+    a.hook = std::make_unique<ChildProcess>(a.run->options());
   }
   for (std::size_t i = 0; i < table.size(); ++i) {
     Timing timing = road == Road::Report ? table[i].report.timing : table[i].permission.timing;
     if (timing != Timing::Signalled) continue;
     ASSERT_TRUE(attempts[i].server->wait_for_requests(1)) << table[i].name;
     attempts[i].signalled = Clock::now();
-    attempts[i].hook->signal(SIGTERM);
+    attempts[i].hook->send_signal(SIGTERM);
   }
 
   for (std::size_t i = 0; i < table.size(); ++i) {
     const Fault& fault = table[i];
     Attempt& a = attempts[i];
     SCOPED_TRACE(fault.name);
-    Ended ended = a.hook->wait();
+    ProcessResult ended = a.hook->wait();
     EXPECT_FALSE(ended.timed_out);
     EXPECT_EQ(ended.term_signal, 0);
     EXPECT_EQ(ended.exit_code, 0);
@@ -570,7 +398,7 @@ void walk_faults(Road road) {
         EXPECT_LT(ended.elapsed, kReportLatest);
         break;
       case Timing::Signalled:
-        EXPECT_LT(ended.at - a.signalled, kAfterSignal);
+        EXPECT_LT(ended.streams_closed_at - a.signalled, kAfterSignal);
         break;
     }
     if (fault.flood_bytes > 0) {
@@ -666,14 +494,16 @@ TEST(HookFaultMatrix, SignalsAtEveryStage) {
     });
     GateOpener opener{gate};
     auto run = hook_run(c.road, server.url(), false);
-    const std::string input = run->options().stdin_data;
-    Hook hook(run->options(), {.hold_stdin = true});
+    ProcessOptions options = run->options();
+    options.hold_stdin = true;
+    const std::string input = options.stdin_data;
+    ChildProcess hook(options);
 
     Clock::time_point signalled;
     if (c.stage == Stage::BeforeInputEnds) {
       hook.feed(input.substr(0, input.size() / 2));
-      ASSERT_TRUE(hook.wait_until_handling(c.signal));
-      hook.signal(c.signal);
+      ASSERT_TRUE(wait_until_handling(hook.pid(), c.signal));
+      hook.send_signal(c.signal);
       hook.feed(input.substr(input.size() / 2));
       hook.end_input();
     } else {
@@ -681,20 +511,20 @@ TEST(HookFaultMatrix, SignalsAtEveryStage) {
       hook.end_input();
       ASSERT_TRUE(server.wait_for_requests(1));
       signalled = Clock::now();
-      hook.signal(c.signal);
+      hook.send_signal(c.signal);
       if (c.stage == Stage::BurstWhileHeld) {
         for (int i = 0; i < 10; ++i) {
-          for (int sig : {SIGTERM, SIGINT, SIGHUP}) hook.signal(sig);
+          for (int sig : {SIGTERM, SIGINT, SIGHUP}) hook.send_signal(sig);
         }
       }
       if (c.stage == Stage::DuringCancel) {
         ASSERT_TRUE(server.wait_for_requests(2));
-        hook.signal(SIGTERM);
+        hook.send_signal(SIGTERM);
       }
       // The signal is pending before the answer is let go, so the hook sees it first.
       gate->open();
     }
-    Ended ended = hook.wait();
+    ProcessResult ended = hook.wait();
     EXPECT_FALSE(ended.timed_out);
     EXPECT_EQ(ended.term_signal, 0);
     EXPECT_EQ(ended.exit_code, 0);
@@ -704,7 +534,7 @@ TEST(HookFaultMatrix, SignalsAtEveryStage) {
     EXPECT_EQ(paths_of(server), c.want_paths);
     if (c.want_paths.size() == 2) {
       EXPECT_EQ(server.requests()[1].body, kCancelBody);
-      EXPECT_LT(ended.at - signalled, kAfterSignal);
+      EXPECT_LT(ended.streams_closed_at - signalled, kAfterSignal);
     }
     if (c.road == Road::Report) {
       EXPECT_EQ(report_failure(*run), std::nullopt);
@@ -747,8 +577,10 @@ TEST(HookFaultMatrix, AgentClosesStdoutEarly) {
     FakeServer server(kDeny);
     HookRun run;
     run.server(c.desktop_up ? server.url() : dead_server_url()).args(c.args).input(c.input);
-    Hook hook(run.options(), {.close_stdout = true});
-    Ended ended = hook.wait();
+    ProcessOptions options = run.options();
+    options.close_stdout_early = true;
+    ChildProcess hook(options);
+    ProcessResult ended = hook.wait();
     EXPECT_FALSE(ended.timed_out);
     EXPECT_EQ(ended.term_signal, 0);
     EXPECT_EQ(ended.exit_code, c.want_status);
