@@ -1,5 +1,6 @@
 #include "bridge.hpp"
 
+#include <chrono>
 #include <cstdlib>
 
 #include "net.hpp"
@@ -33,6 +34,8 @@ Result<std::string> post_through_windows_curl(std::string_view url, std::string_
   Command post{{program, "-sS", "--fail-with-body", "--max-time", "2", "-X", "POST", "-H",
                 "Content-Type: application/json", "--data-binary", "@-", std::string(url)},
                std::string(body)};
+  // curl's own --max-time ends it first and says why; this limit only catches a hung start.
+  post.limit = std::chrono::milliseconds{3000};
   auto run = runner.run(post);
   if (!run) return fail("spawn " + program + ": " + run.error());
   const Captured& c = run.value();

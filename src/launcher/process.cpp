@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -114,15 +115,34 @@ ssize_t write_without_sigpipe(int fd, const char* data, std::size_t size) {
   return written;
 }
 
-// Feeds stdin and drains stdout and stderr together so that no side can block the other.
-// Returns the first write error; reading always continues to the end of both streams.
-std::string pump(Fd& in, const std::string& input, Fd& out, Fd& err, Captured& captured) {
-  std::string write_error;
+// Feeds stdin and drains stdout and stderr together so that no side can block the other,
+// until all three are settled or the deadline passes (then the child is killed). Reading
+// continues to the end of both streams. Stdin is settled only when all of it went in or a
+// write failed: a child that exits without reading closes its output first, and only the
+// next write can tell, so once the output is closed the write is retried on a short tick
+// instead of trusting poll to report the reader gone (it does not on every system).
+void pump(pid_t child, Fd& in, const std::string& input, Fd& out, Fd& err,
+          std::chrono::steady_clock::time_point deadline, Captured& captured) {
+  using namespace std::chrono;
+  constexpr milliseconds kRetryTick{20};
   std::size_t written = 0;
   if (in.valid() && input.empty()) in.reset();
   if (in.valid()) fcntl(in.get(), F_SETFL, fcntl(in.get(), F_GETFL) | O_NONBLOCK);
+  auto write_some = [&] {
+    ssize_t w = write_without_sigpipe(in.get(), input.data() + written, input.size() - written);
+    if (w < 0 && (errno == EAGAIN || errno == EINTR)) return;
+    if (w < 0) captured.input_error = describe(errno);
+    if (w > 0) written += static_cast<std::size_t>(w);
+    if (w < 0 || written == input.size()) in.reset();
+  };
   char buf[16384];
-  while (out.valid() || err.valid()) {
+  while (in.valid() || out.valid() || err.valid()) {
+    const auto left = duration_cast<milliseconds>(deadline - steady_clock::now());
+    if (left.count() <= 0) {
+      kill(child, SIGKILL);
+      captured.timed_out = true;
+      break;
+    }
     pollfd fds[3];
     Fd* owners[3];
     nfds_t n = 0;
@@ -131,20 +151,24 @@ std::string pump(Fd& in, const std::string& input, Fd& out, Fd& err, Captured& c
       owners[n] = fd;
       fds[n++] = {fd->get(), static_cast<short>(fd == &in ? POLLOUT : POLLIN), 0};
     }
-    if (poll(fds, n, -1) < 0) {
+    const bool only_input = !out.valid() && !err.valid();
+    const int ready = poll(
+        fds, n, static_cast<int>(only_input ? std::min(left, kRetryTick).count() : left.count()));
+    if (ready < 0) {
       if (errno == EINTR) continue;
-      if (write_error.empty()) write_error = describe(errno);
+      if (captured.input_error.empty() && in.valid()) captured.input_error = describe(errno);
+      kill(child, SIGKILL);
       break;
+    }
+    if (ready == 0) {
+      if (only_input) write_some();
+      continue;
     }
     for (nfds_t i = 0; i < n; ++i) {
       if (fds[i].revents == 0) continue;
       Fd& fd = *owners[i];
       if (&fd == &in) {
-        ssize_t w = write_without_sigpipe(fd.get(), input.data() + written, input.size() - written);
-        if (w < 0 && (errno == EAGAIN || errno == EINTR)) continue;
-        if (w < 0) write_error = describe(errno);
-        if (w > 0) written += static_cast<std::size_t>(w);
-        if (w < 0 || written == input.size()) fd.reset();
+        write_some();
         continue;
       }
       ssize_t r = read(fd.get(), buf, sizeof buf);
@@ -155,11 +179,11 @@ std::string pump(Fd& in, const std::string& input, Fd& out, Fd& err, Captured& c
       }
     }
   }
-  // After a failed poll the child must not stay blocked on a full pipe while we wait.
+  // A child that was killed, or stopped on a full pipe after a failed poll, must not keep
+  // us waiting for it to read or write.
   in.reset();
   out.reset();
   err.reset();
-  return write_error;
 }
 
 }  // namespace
@@ -190,12 +214,11 @@ Result<Captured> PosixProcessRunner::run(const Command& command) {
   if (!pid) return fail(pid.error());
 
   Captured captured;
-  std::string write_error =
-      pump(in.write, command.input.value_or(""), out.value().read, err.value().read, captured);
+  pump(pid.value(), in.write, command.input.value_or(""), out.value().read, err.value().read,
+       std::chrono::steady_clock::now() + command.limit, captured);
   auto status = wait_for(pid.value());
   if (!status) return fail(status.error());
   captured.status = status.value();
-  captured.input_error = write_error;
   return captured;
 }
 

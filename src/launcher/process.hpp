@@ -4,6 +4,7 @@
 // ProcessRunner seam so tests can script the answers, and console (tmux new-session).
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,9 +20,14 @@ struct WaitStatus {
   bool success() const { return !signaled && code == 0; }
 };
 
+// Helpers (ps, osascript, tmux probes) answer at once; one that hangs must not hold the
+// launcher, so it is killed once its time is up.
+inline constexpr std::chrono::milliseconds kHelperTimeLimit{2000};
+
 struct Command {
   std::vector<std::string> argv;     // argv[0] is looked up on PATH unless it holds a "/"
   std::optional<std::string> input;  // written to stdin, which is then closed; /dev/null if absent
+  std::chrono::milliseconds limit = kHelperTimeLimit;  // then the child is killed (SIGKILL)
 };
 
 struct Captured {
@@ -29,13 +35,14 @@ struct Captured {
   std::string out;
   std::string err;
   std::string input_error;  // why writing stdin failed; empty when it all went in
+  bool timed_out = false;   // killed at its time limit; status then says SIGKILL
 };
 
 class ProcessRunner {
  public:
   virtual ~ProcessRunner() = default;
-  // Runs the command to completion, collecting stdout and stderr. The error is the
-  // system's description when it cannot be started or waited for.
+  // Runs the command to completion or to its time limit, collecting stdout and stderr.
+  // The error is the system's description when it cannot be started or waited for.
   virtual Result<Captured> run(const Command& command) = 0;
 };
 

@@ -24,6 +24,12 @@ TEST(PosixProcessRunner, FeedsAndDrainsTogetherAndReportsFailuresAsValues) {
   auto deaf = runner.run({{"true"}, input});
   ASSERT_TRUE(deaf) << deaf.error();
   EXPECT_EQ(deaf.value().input_error, "Broken pipe");
+  // A helper that hangs is killed at its limit, even with a grandchild holding its output.
+  Command hung{{"sh", "-c", "sleep 30 & sleep 30"}, std::nullopt, std::chrono::milliseconds{100}};
+  auto slow = runner.run(hung);
+  ASSERT_TRUE(slow) << slow.error();
+  EXPECT_TRUE(slow.value().timed_out);
+  EXPECT_TRUE(slow.value().status.signaled && slow.value().status.code == SIGKILL);
   auto killed = run_console({"sh", "-c", "kill -TERM $$"});
   ASSERT_TRUE(killed);
   EXPECT_TRUE(killed.value().signaled && killed.value().code == SIGTERM);
