@@ -80,8 +80,10 @@ PermissionOutcome emit(Platform& platform, const PermissionInput& in,
     return ending(0);
   }
   if (behavior == "passthrough") {
-    return answer(platform,
-                  permission_decision_output_with_reason("PreToolUse", "ask", kPassToClient));
+    if (auto ask = passthrough_ask_output(in.raw_event)) return answer(platform, *ask);
+    debug_log(in.log_path, tag(in.source) + "passthrough on " + in.raw_event +
+                               " - no output, the agent's own prompt decides");
+    return ending(0);
   }
   return {print_json(platform, response), std::nullopt};
 }

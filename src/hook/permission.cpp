@@ -125,6 +125,14 @@ Json permission_decision_output(std::string_view event, std::string_view decisio
   return {{"hookSpecificOutput", {{"hookEventName", event}, {"permissionDecision", decision}}}};
 }
 
+std::optional<Json> passthrough_ask_output(std::string_view raw_event) {
+  if (raw_event == "PermissionRequest" || raw_event == "permissionRequest" ||
+      raw_event == "Elicitation") {
+    return std::nullopt;
+  }
+  return permission_decision_output_with_reason("PreToolUse", "ask", kPassToClient);
+}
+
 EmitOutcome permission_emit(const EmitInput& in) {
   const Decision d = classify(in.behavior);
   if (in.cursor_client) return cursor_dialect(d);

@@ -46,6 +46,12 @@ Json permission_decision_output(std::string_view event, std::string_view decisio
 Json permission_decision_output_with_reason(std::string_view event, std::string_view decision,
                                             std::string_view reason);
 
+// The "ask" that softens a desktop "passthrough" for the sources without a dialect of their own.
+// It is PreToolUse-shaped, and an agent checks the event name in it: on PermissionRequest and
+// Elicitation, whose answers have schemas of their own, it is a hook error there. Those get
+// nothing, which leaves the agent's own prompt in place.
+std::optional<Json> passthrough_ask_output(std::string_view raw_event);
+
 // The option's label: a trimmed string, or the first non-blank of "label", "value",
 // "text", "description".
 std::optional<std::string> choice_option_label(const Json& option);

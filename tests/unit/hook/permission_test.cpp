@@ -142,6 +142,19 @@ TEST(Permission, DecisionOutputBuilders) {
       R"({"hookSpecificOutput":{"hookEventName":"PreToolUse","permissionDecision":"ask","permissionDecisionReason":"Ombrel: pass to client"}})");
 }
 
+TEST(Permission, PassthroughAsksOnlyWhereThePreToolUseShapeFits) {
+  const std::string ask =
+      R"({"hookSpecificOutput":{"hookEventName":"PreToolUse","permissionDecision":"ask","permissionDecisionReason":"Ombrel: pass to client"}})";
+  const std::pair<const char*, std::string> cases[] = {
+      {"preToolUse", ask},           {"BeforeTool", ask},     {"PermissionRequest", "none"},
+      {"permissionRequest", "none"}, {"Elicitation", "none"},
+  };
+  for (const auto& [event, want] : cases) {
+    auto out = passthrough_ask_output(event);
+    EXPECT_EQ(out ? to_json_text(*out) : "none", want) << event;
+  }
+}
+
 TEST(Permission, ChoiceOptionLabel) {
   struct Case {
     const char* option;
