@@ -64,7 +64,7 @@ void check_scan_agrees(std::string_view raw) {
   check(fresh.next_cursor_object(0) == first, "the first cursor object is the parser's", raw);
 }
 
-void check_fields(std::string_view raw, bool utf8) {
+void check_fields(std::string_view raw, bool valid_utf8) {
   auto fields = hook::parse_cursor_fields(raw);
   if (!fields) return;
   const Json& payload = *fields;
@@ -82,7 +82,7 @@ void check_fields(std::string_view raw, bool utf8) {
   }
   // Any bytes are picked out as they are; only UTF-8 input (all that the hook ever salvages)
   // must give strings that survive being written.
-  if (utf8) {
+  if (valid_utf8) {
     check_utf8_strings(payload, "salvaged fields keep UTF-8");
     check_round_trip(payload, "salvaged fields");
   }
@@ -95,7 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using namespace ombrel::fuzz;
   using namespace ombrel::hook;
   const std::string_view raw = as_text(data, size);
-  const bool utf8 = text::is_valid_utf8(raw);
+  const bool valid_utf8 = ombrel::utf8::is_valid(raw);
 
   check_parser_agrees(raw);
   if (raw.size() <= kOracleLimit) {
@@ -107,7 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(is_cursor_object(*first), "the first object carries cursor_version");
     check_round_trip(*first, "the first cursor object");
   }
-  check_fields(raw, utf8);
+  check_fields(raw, valid_utf8);
 
   auto recovered = recover_cursor_payload(raw, "");
   check(recovered.has_value() ==
@@ -117,7 +117,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (recovered) {
     check(is_cursor_object(*recovered), "a salvaged payload carries cursor_version", raw);
     if (first) check(*recovered == *first, "a whole object wins over single fields", raw);
-    if (utf8) check_utf8_strings(*recovered, "salvage keeps UTF-8");
+    if (valid_utf8) check_utf8_strings(*recovered, "salvage keeps UTF-8");
   }
   return 0;
 }

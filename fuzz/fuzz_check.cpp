@@ -29,7 +29,7 @@ void broken(std::string_view what, std::string_view detail) {
 
 std::string check_round_trip(const Json& value, std::string_view what) {
   std::string text = hook::to_json_text(value);
-  check(hook::text::is_valid_utf8(text), what, text);
+  check(utf8::is_valid(text), what, text);
   // The library's own parser, without our depth limit: the value may legitimately sit one
   // or two levels deeper than any payload (a tool input inside a report).
   Json again = Json::parse(text, nullptr, false);
@@ -43,7 +43,7 @@ void check_utf8_strings(const Json& value, std::string_view what) {
   switch (value.type()) {
     case Json::value_t::string: {
       const auto& s = value.get_ref<const std::string&>();
-      check(hook::text::is_valid_utf8(s), what, s);
+      check(utf8::is_valid(s), what, s);
       return;
     }
     case Json::value_t::array:
@@ -51,7 +51,7 @@ void check_utf8_strings(const Json& value, std::string_view what) {
       return;
     case Json::value_t::object:
       for (const auto& [key, member] : value.items()) {
-        check(hook::text::is_valid_utf8(key), what, key);
+        check(utf8::is_valid(key), what, key);
         check_utf8_strings(member, what);
       }
       return;
@@ -128,7 +128,7 @@ void check_parser_agrees(std::string_view text) {
 }
 
 bool has_outer_white_space(std::string_view s) {
-  return hook::text::trim(s).size() != s.size();
+  return utf8::trim(s).size() != s.size();
 }
 
 }  // namespace ombrel::fuzz

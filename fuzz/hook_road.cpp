@@ -24,8 +24,8 @@ namespace ombrel::fuzz {
 namespace {
 
 using hook::CancelTarget;
-using hook::Result;
-using hook::Status;
+using ombrel::Result;
+using ombrel::Status;
 
 constexpr std::string_view kSeparator = "\n@@desktop@@\n";
 constexpr std::string_view kServer = "http://127.0.0.1:7337";
@@ -112,12 +112,12 @@ class FuzzPlatform final : public hook::Platform {
 
   Result<std::string> read_stdin() override {
     // The real reader refuses what is not UTF-8, with this text.
-    if (!hook::text::is_valid_utf8(stdin_)) return hook::fail("stream did not contain valid UTF-8");
+    if (!utf8::is_valid(stdin_)) return ombrel::fail("stream did not contain valid UTF-8");
     return std::string(stdin_);
   }
 
   Status write_stdout(std::string_view text) override {
-    if (flags_ & kStdoutClosed) return hook::fail("Broken pipe");
+    if (flags_ & kStdoutClosed) return ombrel::fail("Broken pipe");
     ++stdout_writes_;
     stdout_.append(text);
     return Status::success();
@@ -176,7 +176,7 @@ class FuzzPlatform final : public hook::Platform {
       check(kDefaultAnswers.count(stdout_) == 1, "a report prints a default answer", stdout_);
     }
     check(posts_ <= 1, "one request per invocation");
-    if (!hook::text::is_valid_utf8(stdin_)) {
+    if (!utf8::is_valid(stdin_)) {
       check(posts_ == 0 &&
                 stderr_ == std::string(kErrorPrefix) + "stream did not contain valid UTF-8\n",
             "input that is not UTF-8 is refused before anything is sent", stderr_);
@@ -188,7 +188,7 @@ class FuzzPlatform final : public hook::Platform {
     ++posts_;
     switch (flags_ & kAnswerMask) {
       case kAnswerRefused:
-        return hook::fail("Connection refused");
+        return ombrel::fail("Connection refused");
       case kAnswerBody:
         return respond("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n\r\n" +
                        std::string(answer_));
@@ -200,7 +200,7 @@ class FuzzPlatform final : public hook::Platform {
 
   // Only UTF-8 reaches the response parser, as in the real client.
   static Result<Json> respond(std::string_view bytes) {
-    if (!hook::text::is_valid_utf8(bytes)) return hook::fail("stream did not contain valid UTF-8");
+    if (!utf8::is_valid(bytes)) return ombrel::fail("stream did not contain valid UTF-8");
     return hook::interpret_response(bytes);
   }
 
@@ -218,7 +218,7 @@ class FuzzPlatform final : public hook::Platform {
     if (body["cwd"].is_string()) {
       const auto& cwd = body["cwd"].get_ref<const std::string&>();
       // Trimmed before a "file://" is taken off, so only its end is sure to be trimmed.
-      check(!cwd.empty() && hook::text::trim_end(cwd).size() == cwd.size(),
+      check(!cwd.empty() && utf8::trim_end(cwd).size() == cwd.size(),
             "cwd is not empty and ends trimmed", text);
     }
     check(is_string_or_null(body["transcript_path"]), "transcript path", text);

@@ -25,9 +25,9 @@ void check_decoder(std::string_view bytes) {
   auto decoded = hook::decode_chunked_body(bytes);
   if (!decoded) return;
   check(decoded->size() <= bytes.size(), "a decoded body is never longer than its encoding");
-  if (text::is_valid_utf8(bytes)) {
+  if (utf8::is_valid(bytes)) {
     // Chunks cut inside a character are refused, so UTF-8 stays UTF-8.
-    check(text::is_valid_utf8(*decoded), "decoding keeps UTF-8 whole", *decoded);
+    check(utf8::is_valid(*decoded), "decoding keeps UTF-8 whole", *decoded);
   }
 }
 
@@ -52,10 +52,10 @@ void check_response(std::string_view response) {
   if (colon != std::string::npos) {
     const std::string_view shown = rest.substr(colon + 2);
     // Trimmed, then cut: the cut may well end on white space.
-    check(!shown.empty() && hook::text::trim_start(shown).size() == shown.size(),
+    check(!shown.empty() && utf8::trim_start(shown).size() == shown.size(),
           "the shown body is trimmed", error);
     check(text::char_count(shown) <= 500, "the shown body is cut to 500 characters", error);
-    check(text::is_valid_utf8(shown), "the shown body is UTF-8", error);
+    check(utf8::is_valid(shown), "the shown body is UTF-8", error);
   }
 }
 
@@ -70,7 +70,7 @@ void check_chunked_round_trip(std::string_view body) {
   while (pos < body.size()) {
     const auto pick = static_cast<unsigned char>(body[i++ % body.size()]);
     std::size_t n = std::min<std::size_t>(pick % 13 + 1, body.size() - pos);
-    while (!text::is_char_boundary(body, pos + n)) ++n;  // never inside a character
+    while (!utf8::is_char_boundary(body, pos + n)) ++n;  // never inside a character
     char size_line[32];
     std::snprintf(size_line, sizeof size_line, kSpellings[pick % 8], n);
     encoded.append(size_line).append("\r\n").append(body.substr(pos, n)).append("\r\n");
@@ -85,7 +85,7 @@ void check_chunked_round_trip(std::string_view body) {
   const std::string response = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + encoded;
   auto result = hook::interpret_response(response);
   check(result.ok(), "a 200 answer never fails", response);
-  std::string_view trimmed = text::trim(body);
+  std::string_view trimmed = utf8::trim(body);
   auto direct = hook::parse_json(trimmed);
   const Json want = trimmed.empty() || !direct ? Json::object() : direct.value();
   check(result.value() == want, "a chunked answer reads like the plain one", response);
@@ -98,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using namespace ombrel::fuzz;
   const std::string_view bytes = as_text(data, size);
   check_decoder(bytes);
-  if (!ombrel::hook::text::is_valid_utf8(bytes)) return 0;
+  if (!ombrel::utf8::is_valid(bytes)) return 0;
   check_response(bytes);
   if (!bytes.empty()) check_chunked_round_trip(bytes);
   return 0;

@@ -27,14 +27,14 @@ void check_preview(std::string_view original) {
   check(!has_outer_white_space(preview), "a preview is trimmed", preview);
   bool after_blank = false;
   for (std::size_t i = 0; i < preview.size();) {
-    const text::Decoded d = text::decode(preview, i);
-    const bool blank = text::is_white_space(d.cp);
+    const utf8::Decoded d = utf8::decode(preview, i);
+    const bool blank = utf8::is_white_space(d.cp);
     check(!blank || (d.cp == ' ' && !after_blank), "a preview has single blanks only", preview);
     after_blank = blank;
     i += d.len;
   }
-  if (text::is_valid_utf8(original)) {
-    check(text::is_valid_utf8(preview), "a preview of UTF-8 is UTF-8", preview);
+  if (utf8::is_valid(original)) {
+    check(utf8::is_valid(preview), "a preview of UTF-8 is UTF-8", preview);
     if (text::char_count(preview) <= 180) {
       check(hook::preview_for_log(preview) == preview, "a short preview is its own preview",
             preview);
@@ -46,7 +46,7 @@ void check_preview(std::string_view original) {
 void check_found_text(const std::optional<std::string>& found, std::string_view what) {
   if (!found) return;
   check(!found->empty() && !has_outer_white_space(*found), what, *found);
-  check(text::is_valid_utf8(*found), what, *found);
+  check(utf8::is_valid(*found), what, *found);
 }
 
 void check_display(const Json& input) {
@@ -63,7 +63,7 @@ void check_display(const Json& input) {
     if (now == value) continue;
     // Only JSON text in a list member may change, into the value it spells.
     check(kListMembers.count(name) == 1 && value.is_string(), "only list members change", before);
-    const std::string_view trimmed = text::trim(value.get_ref<const std::string&>());
+    const std::string_view trimmed = utf8::trim(value.get_ref<const std::string&>());
     auto parsed = hook::parse_json(trimmed);
     check(parsed.ok() && parsed.value() == now, "a list member becomes its JSON", before);
   }
@@ -73,7 +73,7 @@ void check_display(const Json& input) {
     check((name == "command" && input.contains("commands")) ||
               (name == "path" && input.contains("files")),
           "only command and path are added", before);
-    check(value.is_string() && !text::is_blank(value.get_ref<const std::string&>()),
+    check(value.is_string() && !utf8::is_blank(value.get_ref<const std::string&>()),
           "an added display field is text", before);
   }
   check(hook::normalize_tool_input_for_display(shown) == shown, "display form is stable", before);
@@ -85,9 +85,9 @@ void check_cwd(const Json& payload) {
   check(payload.is_object() && cwd.is_string(), "cwd is text found in an object");
   const auto& path = cwd.get_ref<const std::string&>();
   // Trimmed before a "file://" is taken off: what follows the scheme is kept as it is.
-  check(!path.empty() && text::trim_end(path).size() == path.size(),
+  check(!path.empty() && utf8::trim_end(path).size() == path.size(),
         "cwd is not empty and ends trimmed", path);
-  check(text::is_valid_utf8(path), "cwd is UTF-8", path);
+  check(utf8::is_valid(path), "cwd is UTF-8", path);
 }
 
 void check_messages(const Json& payload) {
@@ -96,7 +96,7 @@ void check_messages(const Json& payload) {
   // The prompt event only adds places to look.
   check(!on_stop || on_prompt, "a prompt event finds what any event finds");
   for (const auto& found : {on_prompt, on_stop}) {
-    if (found) check(text::is_valid_utf8(*found), "a user message is UTF-8", *found);
+    if (found) check(utf8::is_valid(*found), "a user message is UTF-8", *found);
   }
 
   const bool own =
@@ -104,9 +104,9 @@ void check_messages(const Json& payload) {
   for (std::string_view source : {"claude", "kiro", "cline", "gemini", "reasonix"}) {
     auto said = hook::resolve_last_assistant_message(source, payload);
     if (!said) continue;
-    check(text::is_valid_utf8(*said), "an assistant message is UTF-8", *said);
+    check(utf8::is_valid(*said), "an assistant message is UTF-8", *said);
     check(own || source != "claude", "no rule for claude but its own member");
-    if (!own) check(!text::is_blank(*said), "a found assistant message is not blank", *said);
+    if (!own) check(!utf8::is_blank(*said), "a found assistant message is not blank", *said);
   }
 }
 

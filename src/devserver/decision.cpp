@@ -103,10 +103,10 @@ std::optional<Decision> choose_decision(const Policy& policy, const ApprovalRequ
 }
 
 std::optional<Decision> parse_reply(std::string_view line, const ApprovalRequest& request) {
-  std::string_view text = trim(line);
+  std::string_view text = utf8::trim(line);
   std::size_t space = std::min(text.find_first_of(" \t"), text.size());
   const std::string word = lower_ascii(text.substr(0, space));
-  const std::string_view rest = trim(text.substr(space));
+  const std::string_view rest = utf8::trim(text.substr(space));
   const std::string reason = "answered on the terminal";
 
   if (word == "y" || word == "yes" || word == "allow") return allow(reason);

@@ -27,21 +27,13 @@ std::string compact(const Json& value) {
 
 namespace {
 
-bool is_ascii_space(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
-}
-
-char ascii_lower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 // The first member that holds a string with something in it besides white space.
 std::optional<std::string> first_text(const Json& object,
                                       std::initializer_list<std::string_view> names) {
   for (std::string_view name : names) {
     const Json* value = member(object, name);
     if (value != nullptr && value->is_string() &&
-        !trim(value->get_ref<const std::string&>()).empty()) {
+        !utf8::trim(value->get_ref<const std::string&>()).empty()) {
       return value->get<std::string>();
     }
   }
@@ -52,31 +44,17 @@ std::optional<std::string> first_text(const Json& object,
 // hook consults when it turns an index into the chosen answer.
 std::optional<std::string> option_label(const Json& option) {
   if (option.is_string()) {
-    std::string_view text = trim(option.get_ref<const std::string&>());
+    std::string_view text = utf8::trim(option.get_ref<const std::string&>());
     if (text.empty()) return std::nullopt;
     return std::string(text);
   }
   if (auto text = first_text(option, {"label", "value", "text", "description"})) {
-    return std::string(trim(*text));
+    return std::string(utf8::trim(*text));
   }
   return std::nullopt;
 }
 
 }  // namespace
-
-std::string_view trim(std::string_view text) {
-  while (!text.empty() && is_ascii_space(text.front())) text.remove_prefix(1);
-  while (!text.empty() && is_ascii_space(text.back())) text.remove_suffix(1);
-  return text;
-}
-
-bool equal_ignoring_case(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (ascii_lower(a[i]) != ascii_lower(b[i])) return false;
-  }
-  return true;
-}
 
 std::optional<ToolDetail> tool_detail(const Json& tool_input) {
   if (auto command = first_text(tool_input, {"command"})) return ToolDetail{"command", *command};
@@ -88,7 +66,7 @@ std::optional<ToolDetail> tool_detail(const Json& tool_input) {
 }
 
 std::optional<Question> first_question(std::string_view tool_name, const Json& tool_input) {
-  if (!equal_ignoring_case(tool_name, "AskUserQuestion")) return std::nullopt;
+  if (!ascii::iequals(tool_name, "AskUserQuestion")) return std::nullopt;
   const Json* questions = member(tool_input, "questions");
   if (questions == nullptr || !questions->is_array() || questions->empty()) return std::nullopt;
   const Json& first = questions->front();
@@ -96,7 +74,7 @@ std::optional<Question> first_question(std::string_view tool_name, const Json& t
   if (options == nullptr || !options->is_array() || options->empty()) return std::nullopt;
 
   Question question;
-  if (auto text = first_text(first, {"question"})) question.text = std::string(trim(*text));
+  if (auto text = first_text(first, {"question"})) question.text = std::string(utf8::trim(*text));
   for (const Json& option : *options) question.options.push_back(option_label(option));
   return question;
 }

@@ -9,6 +9,9 @@
 #include <string_view>
 #include <vector>
 
+#include "common/ascii.hpp"
+#include "common/utf8.hpp"
+
 namespace ombrel::devserver {
 
 using Json = nlohmann::json;
@@ -21,11 +24,6 @@ std::optional<std::string> scalar_text(const Json* value);
 std::optional<std::string> scalar_text(const Json& object, std::string_view name);
 // Compact JSON text; never throws (invalid UTF-8 is replaced).
 std::string compact(const Json& value);
-
-// Text without ASCII white space at either end.
-std::string_view trim(std::string_view text);
-// Equal after folding ASCII letters to lower case.
-bool equal_ignoring_case(std::string_view a, std::string_view b);
 
 // What a tool call acts on, as one line to show: a command or a path.
 struct ToolDetail {

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "result.hpp"
+#include "common/result.hpp"
 
 namespace ombrel::devserver {
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "common/version.hpp"
 #include "event_line.hpp"
 #include "line_reader.hpp"
 #include "options.hpp"
@@ -18,10 +19,6 @@
 #include "prompter.hpp"
 #include "server.hpp"
 #include "signals.hpp"
-
-#ifndef OMBREL_VERSION
-#define OMBREL_VERSION "unknown"
-#endif
 
 namespace ombrel::devserver {
 namespace {
@@ -110,7 +107,7 @@ int run(const std::vector<std::string>& args) {
       std::cout << usage_text();
       return kExitOk;
     case Action::Version:
-      std::cout << "ombrel-devserver " OMBREL_VERSION "\n";
+      std::cout << "ombrel-devserver " << kVersion << "\n";
       return kExitOk;
     case Action::Serve:
       break;

@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/result.hpp"
 #include "decision.hpp"
-#include "result.hpp"
 
 namespace ombrel::devserver {
 

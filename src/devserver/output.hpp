@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/result.hpp"
 #include "json_fields.hpp"
-#include "result.hpp"
 
 namespace ombrel::devserver {
 

@@ -54,7 +54,8 @@ void Prompter::ask(const PendingApproval& approval) {
     if (!decision) {
       console_.end_prompt();
       std::vector<std::string> hint;
-      if (!trim(read.line).empty()) hint.push_back("  not understood: " + field_value(read.line));
+      if (!utf8::trim(read.line).empty())
+        hint.push_back("  not understood: " + field_value(read.line));
       console_.show_prompt(hint, prompt_input(approval.request));
       continue;
     }

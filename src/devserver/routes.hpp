@@ -5,8 +5,8 @@
 #include <string_view>
 #include <variant>
 
+#include "common/result.hpp"
 #include "json_fields.hpp"
-#include "result.hpp"
 
 namespace ombrel::devserver {
 

@@ -9,10 +9,10 @@
 #include <mutex>
 
 #include "approvals.hpp"
+#include "common/result.hpp"
 #include "decision.hpp"
 #include "options.hpp"
 #include "output.hpp"
-#include "result.hpp"
 #include "tmux_registry.hpp"
 
 namespace httplib {

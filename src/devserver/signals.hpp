@@ -6,7 +6,7 @@
 #include <functional>
 #include <thread>
 
-#include "result.hpp"
+#include "common/result.hpp"
 
 namespace ombrel::devserver {
 

@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "common/result.hpp"
 #include "json_fields.hpp"
-#include "result.hpp"
 
 namespace ombrel::devserver {
 

@@ -184,7 +184,7 @@ RunOutcome run(Platform& platform, const std::vector<std::string>& args) {
     }
   }
 
-  std::string_view trimmed_raw = text::trim(raw.value());
+  std::string_view trimmed_raw = utf8::trim(raw.value());
   debug_log(log_path, tag(source) + "hook v" + std::string(kHookVersion) + " RAW STDIN (" +
                           std::to_string(trimmed_raw.size()) + " bytes): " +
                           std::string(text::take_chars(trimmed_raw, kRawPreviewChars)));

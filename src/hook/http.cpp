@@ -2,13 +2,12 @@
 
 #include <limits>
 
+#include "common/http_url.hpp"
 #include "net.hpp"
 #include "text.hpp"
 
 namespace ombrel::hook {
 namespace {
-
-constexpr std::string_view kScheme = "http://";
 
 // Unsigned parsing with an optional "+", the way the error texts describe it.
 template <class T>
@@ -40,7 +39,7 @@ Result<T> parse_unsigned(std::string_view s, int base) {
 }
 
 bool starts_with_ascii_ci(std::string_view line, std::string_view prefix) {
-  return line.size() >= prefix.size() && text::ascii_lower(line.substr(0, prefix.size())) == prefix;
+  return line.size() >= prefix.size() && ascii::lower(line.substr(0, prefix.size())) == prefix;
 }
 
 bool is_chunked(std::string_view headers) {
@@ -57,7 +56,7 @@ bool is_chunked(std::string_view headers) {
 }
 
 std::string status_error(std::uint16_t status, std::string_view body) {
-  std::string_view shown = text::take_chars(text::trim(body), 500);
+  std::string_view shown = text::take_chars(utf8::trim(body), 500);
   std::string message = "HTTP " + std::to_string(status);
   if (!shown.empty()) message.append(": ").append(shown);
   return message;
@@ -70,21 +69,14 @@ Result<std::uint16_t> parse_port(std::string_view text) {
 }
 
 Result<ParsedUrl> parse_url(std::string_view url) {
-  if (url.substr(0, kScheme.size()) != kScheme) return fail("only http:// URLs are supported");
-  std::string_view rest = url.substr(kScheme.size());
-  std::size_t slash = rest.find('/');
-  std::string_view authority = rest.substr(0, slash);
-  ParsedUrl parsed;
-  parsed.path = slash == std::string_view::npos ? "/" : std::string(rest.substr(slash));
-  std::size_t colon = authority.rfind(':');
-  if (colon == std::string_view::npos) {
-    parsed.host = std::string(authority);
-    return parsed;
+  const auto parts = split_http_url(url);
+  if (!parts) return fail("only http:// URLs are supported");
+  ParsedUrl parsed{std::string(parts->host), 80, std::string(parts->path)};
+  if (parts->port) {
+    auto port = parse_port(*parts->port);
+    if (!port) return Error{port.error()};
+    parsed.port = port.value();
   }
-  parsed.host = std::string(authority.substr(0, colon));
-  auto port = parse_port(authority.substr(colon + 1));
-  if (!port) return Error{port.error()};
-  parsed.port = port.value();
   return parsed;
 }
 
@@ -109,14 +101,14 @@ std::optional<std::string> decode_chunked_body(std::string_view rest) {
     if (line_end == std::string_view::npos) return std::nullopt;
     std::string_view size_line = rest.substr(0, line_end);
     rest.remove_prefix(line_end + 2);
-    std::string_view size_text = text::trim(size_line.substr(0, size_line.find(';')));
+    std::string_view size_text = utf8::trim(size_line.substr(0, size_line.find(';')));
     auto size = parse_unsigned<std::uint64_t>(size_text, 16);
     if (!size) return std::nullopt;
     if (size.value() == 0) return out;
     // The chunk and the two bytes after it must be there; compared without overflowing.
     if (rest.size() < 2 || size.value() > rest.size() - 2) return std::nullopt;
     const auto n = static_cast<std::size_t>(size.value());
-    if (!text::is_char_boundary(rest, n) || !text::is_char_boundary(rest, n + 2)) {
+    if (!utf8::is_char_boundary(rest, n) || !utf8::is_char_boundary(rest, n + 2)) {
       return std::nullopt;
     }
     out.append(rest.substr(0, n));
@@ -141,7 +133,7 @@ Result<Json> interpret_response(std::string_view response) {
     if (status && (*status < 200 || *status > 299)) return fail(status_error(*status, body));
   }
 
-  std::string_view trimmed = text::trim(body);
+  std::string_view trimmed = utf8::trim(body);
   if (trimmed.empty()) return Json::object();
   auto parsed = parse_json(trimmed);
   if (!parsed) return Json::object();
@@ -167,7 +159,7 @@ Result<Json> post_json(std::string_view url, const Json& body, std::chrono::mill
 
   auto response = read_to_end(fd, deadline, kMaxResponseBytes);
   if (!response) return Error{response.error()};
-  if (!text::is_valid_utf8(response.value())) return fail("stream did not contain valid UTF-8");
+  if (!utf8::is_valid(response.value())) return fail("stream did not contain valid UTF-8");
   return interpret_response(response.value());
 }
 

@@ -39,7 +39,7 @@ Result<std::string> read_all(int fd) {
     if (n == 0) break;
     data.append(chunk, static_cast<std::size_t>(n));
   }
-  if (!text::is_valid_utf8(data)) return fail("stream did not contain valid UTF-8");
+  if (!utf8::is_valid(data)) return fail("stream did not contain valid UTF-8");
   return data;
 }
 
@@ -48,14 +48,14 @@ Result<std::string> read_stdin() {
 }
 
 std::string_view clean_input(std::string_view raw) {
-  std::string_view s = text::trim(raw);
+  std::string_view s = utf8::trim(raw);
   // Drop leading noise characters, and a "?" that stands just before the JSON.
   while (!s.empty()) {
-    text::Decoded d = text::decode(s, 0);
-    if (is_noise(d.cp) && !(d.cp == text::kReplacement && d.len == 1)) {
-      s = text::trim_start(s.substr(d.len));
-    } else if (s[0] == '?' && starts_with_bracket(text::trim_start(s.substr(1)))) {
-      s = text::trim_start(s.substr(1));
+    utf8::Decoded d = utf8::decode(s, 0);
+    if (is_noise(d.cp) && !(d.cp == utf8::kReplacement && d.len == 1)) {
+      s = utf8::trim_start(s.substr(d.len));
+    } else if (s[0] == '?' && starts_with_bracket(utf8::trim_start(s.substr(1)))) {
+      s = utf8::trim_start(s.substr(1));
     } else {
       break;
     }
@@ -64,11 +64,11 @@ std::string_view clean_input(std::string_view raw) {
   std::size_t bracket = s.find_first_of("{[");
   if (bracket == std::string_view::npos) return s;
   for (std::size_t i = 0; i < bracket;) {
-    text::Decoded d = text::decode(s, i);
-    if (!text::is_white_space(d.cp) && d.cp != '?' && !is_noise(d.cp)) return s;
+    utf8::Decoded d = utf8::decode(s, i);
+    if (!utf8::is_white_space(d.cp) && d.cp != '?' && !is_noise(d.cp)) return s;
     i += d.len;
   }
-  return text::trim(s.substr(bracket));
+  return utf8::trim(s.substr(bracket));
 }
 
 }  // namespace ombrel::hook

@@ -93,7 +93,7 @@ Result<Json> Parser::parse(bool strict) {
     skip_white_space();
     if (!at_end()) ok = reject("unexpected text after the value");
   }
-  if (!ok) return hook::fail(error_);
+  if (!ok) return ombrel::fail(error_);
   return std::move(root_);
 }
 
@@ -252,7 +252,7 @@ bool Parser::parse_string(std::string& out) {
     } else if (c < 0x80) {
       ++p;
     } else {
-      const std::size_t len = text::sequence_length(s_, p);
+      const std::size_t len = utf8::sequence_length(s_, p);
       if (len == 0) {
         pos_ = p;
         return reject("invalid UTF-8 in a string");
@@ -326,7 +326,7 @@ bool Parser::parse_escape(std::string& out) {
          (static_cast<std::uint32_t>(low) - 0xDC00);
     pos_ += 6;
   }
-  text::append_utf8(out, cp);
+  utf8::append(out, cp);
   return true;
 }
 
@@ -393,7 +393,7 @@ Result<Json> parse_json(std::string_view text) {
   try {
     return Parser(text).parse(true);
   } catch (const std::exception& e) {
-    return hook::fail(e.what());  // memory exhaustion; never a crash
+    return ombrel::fail(e.what());  // memory exhaustion; never a crash
   }
 }
 
@@ -401,7 +401,7 @@ Result<Json> parse_json_prefix(std::string_view text) {
   try {
     return Parser(text).parse(false);
   } catch (const std::exception& e) {
-    return hook::fail(e.what());
+    return ombrel::fail(e.what());
   }
 }
 

@@ -55,7 +55,7 @@ std::size_t escaped_size(std::string_view s) {
 
 // The length of a string literal: the quotes and the escaped text.
 std::size_t string_text_size(std::string_view s) {
-  return 2 + (text::is_valid_utf8(s) ? escaped_size(s) : escaped_size(text::lossy_utf8(s)));
+  return 2 + (utf8::is_valid(s) ? escaped_size(s) : escaped_size(utf8::lossy(s)));
 }
 
 void write_escaped_valid(std::string_view s, std::string& out) {
@@ -97,10 +97,10 @@ void write_escaped_valid(std::string_view s, std::string& out) {
 
 void write_string(std::string_view s, std::string& out) {
   out.push_back('"');
-  if (text::is_valid_utf8(s)) {
+  if (utf8::is_valid(s)) {
     write_escaped_valid(s, out);
   } else {
-    write_escaped_valid(text::lossy_utf8(s), out);
+    write_escaped_valid(utf8::lossy(s), out);
   }
   out.push_back('"');
 }

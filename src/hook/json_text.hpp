@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "result.hpp"
+#include "common/result.hpp"
 
 namespace ombrel::hook {
 

@@ -102,11 +102,6 @@ Fd stream_socket(int family) {
 
 }  // namespace
 
-void Fd::reset() {
-  if (fd_ >= 0) close(fd_);
-  fd_ = -1;
-}
-
 Result<Fd> connect_tcp(const std::string& host, std::uint16_t port, Deadline deadline) {
   auto addr = resolve(host, port);
   if (!addr) return Error{addr.error()};

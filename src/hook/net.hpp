@@ -10,37 +10,10 @@
 #include <string>
 #include <string_view>
 
-#include "result.hpp"
+#include "common/fd.hpp"
+#include "common/result.hpp"
 
 namespace ombrel::hook {
-
-class Fd {
- public:
-  Fd() = default;
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() { reset(); }
-  Fd(Fd&& other) noexcept : fd_(other.release()) {}
-  Fd& operator=(Fd&& other) noexcept {
-    if (this != &other) {
-      reset();
-      fd_ = other.release();
-    }
-    return *this;
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-
-  int get() const { return fd_; }
-  int release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-  void reset();
-
- private:
-  int fd_ = -1;
-};
 
 using Deadline = std::chrono::steady_clock::time_point;
 

@@ -151,14 +151,14 @@ EmitOutcome permission_emit(const EmitInput& in) {
 
 std::optional<std::string> choice_option_label(const Json& option) {
   if (option.is_string()) {
-    std::string_view label = text::trim(option.get_ref<const std::string&>());
+    std::string_view label = utf8::trim(option.get_ref<const std::string&>());
     if (label.empty()) return std::nullopt;
     return std::string(label);
   }
   for (std::string_view key : {"label", "value", "text", "description"}) {
     const Json* v = member(option, key);
     if (v == nullptr || !v->is_string()) continue;
-    std::string_view label = text::trim(v->get_ref<const std::string&>());
+    std::string_view label = utf8::trim(v->get_ref<const std::string&>());
     if (!label.empty()) return std::string(label);
   }
   return std::nullopt;
@@ -190,9 +190,9 @@ std::optional<Json> ask_user_question_output(std::string_view source, std::strin
                                              const Json& display_input,
                                              const std::optional<std::string>& behavior,
                                              const Json& payload) {
-  const std::string lowered = text::ascii_lower(source);
+  const std::string lowered = ascii::lower(source);
   if (lowered != "claude" && lowered != "claude-code") return std::nullopt;
-  if (!text::ascii_iequals(tool_name, "askuserquestion")) return std::nullopt;
+  if (!ascii::iequals(tool_name, "askuserquestion")) return std::nullopt;
   auto index = answer_index(behavior);
   if (!index) return std::nullopt;
 
@@ -201,7 +201,7 @@ std::optional<Json> ask_user_question_output(std::string_view source, std::strin
   const Json& first = (*questions)[0];
   const Json* question = member(first, "question");
   if (question == nullptr || !question->is_string()) return std::nullopt;
-  std::string_view question_text = text::trim(question->get_ref<const std::string&>());
+  std::string_view question_text = utf8::trim(question->get_ref<const std::string&>());
   if (question_text.empty()) return std::nullopt;
   const Json* options = member(first, "options");
   if (options == nullptr || !options->is_array() || *index >= options->size()) return std::nullopt;

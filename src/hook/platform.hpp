@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/result.hpp"
 #include "json_text.hpp"
-#include "result.hpp"
 
 namespace ombrel::hook {
 

@@ -26,7 +26,7 @@ bool ends_with(std::string_view s, std::string_view suffix) {
 std::string_view trim_end_noise(std::string_view s) {
   for (;;) {
     std::string_view before = s;
-    s = text::trim_end(s);
+    s = utf8::trim_end(s);
     if (ends_with(s, std::string_view("\0", 1))) s.remove_suffix(1);
     if (ends_with(s, "\xEF\xBB\xBF") || ends_with(s, "\xEF\xBF\xBD")) s.remove_suffix(3);
     if (s.size() == before.size()) return s;
@@ -40,7 +40,7 @@ std::optional<std::string_view> value_after(std::string_view raw, std::string_vi
   if (at == std::string_view::npos) return std::nullopt;
   const std::size_t colon = raw.find(':', at + quoted.size());
   if (colon == std::string_view::npos) return std::nullopt;
-  return text::trim_start(raw.substr(colon + 1));
+  return utf8::trim_start(raw.substr(colon + 1));
 }
 
 // A string literal at the start of the text with the common escapes decoded. Nothing when

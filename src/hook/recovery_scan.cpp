@@ -311,7 +311,7 @@ std::size_t BasicBracketScan<Offset>::lex_string(std::size_t i) {
       ++i;
       continue;
     }
-    const std::size_t len = text::sequence_length(text_, i);
+    const std::size_t len = utf8::sequence_length(text_, i);
     if (len == 0) break;
     i += len;
   }
@@ -406,7 +406,7 @@ bool BasicBracketScan<Offset>::string_equals(std::size_t begin, std::size_t end,
           cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
           i += 6;
         }
-        text::append_utf8(decoded, cp);
+        utf8::append(decoded, cp);
         i += 6;
         continue;
       }

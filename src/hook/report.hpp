@@ -6,9 +6,9 @@
 #include <string>
 #include <string_view>
 
+#include "common/result.hpp"
 #include "json_text.hpp"
 #include "platform.hpp"
-#include "result.hpp"
 
 namespace ombrel::hook {
 

@@ -27,14 +27,14 @@ std::string option_key(std::string_view name) {
   std::string key;
   bool raise = false;
   for (std::size_t i = 0; i < name.size();) {
-    text::Decoded d = text::decode(name, i);
+    utf8::Decoded d = utf8::decode(name, i);
     if (d.cp == '-') {
       raise = true;
     } else if (raise) {
-      if (d.cp == text::kReplacement && d.len == 1) {
+      if (d.cp == utf8::kReplacement && d.len == 1) {
         key.append(name.substr(i, 1));  // an invalid byte has no case: keep it
       } else {
-        for (char32_t u : text::to_upper(d.cp)) text::append_utf8(key, u);
+        for (char32_t u : text::to_upper(d.cp)) utf8::append(key, u);
       }
       raise = false;
     } else {
@@ -99,7 +99,7 @@ std::optional<std::string> env_var(const char* name, bool require_utf8) {
   const char* value = std::getenv(name);
   if (value == nullptr) return std::nullopt;
   std::string text(value);
-  if (require_utf8 && !text::is_valid_utf8(text)) return std::nullopt;
+  if (require_utf8 && !utf8::is_valid(text)) return std::nullopt;
   return text;
 }
 

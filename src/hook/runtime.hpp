@@ -12,12 +12,13 @@
 #include <string_view>
 #include <vector>
 
+#include "common/result.hpp"
+#include "common/version.hpp"
 #include "json_text.hpp"
-#include "result.hpp"
 
 namespace ombrel::hook {
 
-inline constexpr std::string_view kHookVersion = "0.4.2";
+inline constexpr std::string_view kHookVersion = kVersion;
 inline constexpr std::string_view kDefaultServer = "http://127.0.0.1:7337";
 
 using Options = std::map<std::string, std::string>;

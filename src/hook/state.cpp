@@ -228,7 +228,7 @@ constexpr std::string_view kFileEntryKeys[] = {"path", "file_path", "filePath"};
 void parse_list_member(Json& input, std::string_view name) {
   auto it = input.find(name);
   if (it == input.end() || !it->is_string()) return;
-  std::string_view trimmed = text::trim(it->get_ref<const std::string&>());
+  std::string_view trimmed = utf8::trim(it->get_ref<const std::string&>());
   if (trimmed.empty() || (trimmed[0] != '[' && trimmed[0] != '{')) return;
   auto parsed = parse_json(trimmed);
   if (parsed) *it = parsed.take();
@@ -237,7 +237,7 @@ void parse_list_member(Json& input, std::string_view name) {
 std::optional<std::string> command_from(const Json& commands) {
   if (commands.is_string()) {
     const auto& s = commands.get_ref<const std::string&>();
-    if (text::is_blank(s)) return std::nullopt;
+    if (utf8::is_blank(s)) return std::nullopt;
     return s;
   }
   if (!commands.is_array()) return std::nullopt;
@@ -245,7 +245,7 @@ std::optional<std::string> command_from(const Json& commands) {
   bool any = false;
   for (const auto& element : commands) {
     std::string piece = element.is_string() ? element.get<std::string>() : to_json_text(element);
-    if (text::is_blank(piece)) continue;
+    if (utf8::is_blank(piece)) continue;
     if (any) joined.push_back('\n');
     joined += piece;
     any = true;
@@ -271,7 +271,7 @@ std::optional<std::string> path_from(const Json& files) {
   if (!files.is_array()) return std::nullopt;
   for (const auto& element : files) {
     if (auto path = file_entry_path(element)) {
-      if (text::is_blank(*path)) return std::nullopt;
+      if (utf8::is_blank(*path)) return std::nullopt;
       return path;
     }
   }

@@ -41,7 +41,7 @@ std::optional<std::vector<std::string>> list_directory(const std::string& dir) {
 
 // Paths are built from raw bytes (the home directory may hold any), reported as text.
 std::string path_text(const std::string& path) {
-  return text::lossy_utf8(path);
+  return utf8::lossy(path);
 }
 
 std::optional<std::string> kiro_transcript(const Json& payload) {
@@ -118,7 +118,7 @@ std::optional<std::string> reasonix_transcript(const Json& payload) {
   const Json* cwd = member(payload, "cwd");
   const std::string project_dir =
       cwd != nullptr && cwd->is_string() ? cwd->get<std::string>() : current_directory();
-  if (auto name = final_component(project_dir); name && text::is_valid_utf8(*name)) {
+  if (auto name = final_component(project_dir); name && utf8::is_valid(*name)) {
     std::string candidate = join_path(sessions, "code-" + *name + ".jsonl");
     if (exists(candidate)) return path_text(candidate);
   }
@@ -131,7 +131,7 @@ std::optional<std::string> reasonix_transcript(const Json& payload) {
   };
   std::vector<Candidate> kept;
   for (const std::string& name : *entries) {
-    if (!text::is_valid_utf8(name) || name.size() < 6 || name.substr(name.size() - 6) != ".jsonl" ||
+    if (!utf8::is_valid(name) || name.size() < 6 || name.substr(name.size() - 6) != ".jsonl" ||
         (name.size() >= 13 && name.substr(name.size() - 13) == ".events.jsonl")) {
       continue;
     }
@@ -161,7 +161,7 @@ std::optional<std::string> message_role(const Json& element) {
   const Json* role = member(element, "role");
   if (role == nullptr) role = member(element, "type");
   if (role == nullptr || !role->is_string()) return std::nullopt;
-  return text::ascii_lower(role->get_ref<const std::string&>());
+  return ascii::lower(role->get_ref<const std::string&>());
 }
 
 // "/turn/messages", else "messages", when it is a non-empty array.
@@ -183,7 +183,7 @@ std::optional<std::string> last_user_in_messages(const Json& payload) {
 }
 
 bool has_visible_text(std::string_view s) {
-  return !text::is_blank(s);
+  return !utf8::is_blank(s);
 }
 
 // A string with something visible in it, exactly as stored.
@@ -242,7 +242,7 @@ std::optional<std::string> resolve_transcript_path(std::string_view source, cons
 std::optional<std::string> text_from_value(const Json* value) {
   if (value == nullptr) return std::nullopt;
   if (value->is_string()) {
-    std::string_view trimmed = text::trim(value->get_ref<const std::string&>());
+    std::string_view trimmed = utf8::trim(value->get_ref<const std::string&>());
     if (trimmed.empty()) return std::nullopt;
     return std::string(trimmed);
   }
@@ -258,7 +258,7 @@ std::optional<std::string> text_from_value(const Json* value) {
       }
       if (text == nullptr || !text->is_string()) continue;
     }
-    std::string_view trimmed = text::trim(text->get_ref<const std::string&>());
+    std::string_view trimmed = utf8::trim(text->get_ref<const std::string&>());
     if (!trimmed.empty()) texts.emplace_back(trimmed);
   }
   std::string joined = join(texts, "\n");

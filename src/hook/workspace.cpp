@@ -43,7 +43,7 @@ constexpr std::string_view kObjectMembers[] = {
 };
 
 std::optional<std::string> path_from_string(std::string_view value) {
-  std::string_view path = text::trim(value);
+  std::string_view path = utf8::trim(value);
   if (path.empty()) return std::nullopt;
   constexpr std::string_view kScheme = "file://";
   constexpr std::string_view kLocalhost = "localhost";

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdlib>
 
+#include "common/http_url.hpp"
 #include "net.hpp"
 #include "text.hpp"
 
@@ -40,8 +41,8 @@ Result<std::string> post_through_windows_curl(std::string_view url, std::string_
   if (!run) return fail("spawn " + program + ": " + run.error());
   const Captured& c = run.value();
   if (!c.input_error.empty()) return fail(c.input_error);
-  if (c.status.success()) return utf8_lossy(c.out);
-  return fail(std::string(trim_space(utf8_lossy(c.err))));
+  if (c.status.success()) return utf8::lossy(c.out);
+  return fail(std::string(utf8::trim(utf8::lossy(c.err))));
 }
 
 }  // namespace
@@ -51,17 +52,11 @@ std::string server_base_url() {
 }
 
 Result<ParsedUrl> parse_http_url(std::string_view url) {
-  constexpr std::string_view kScheme = "http://";
-  if (url.substr(0, kScheme.size()) != kScheme) return fail("only http:// URLs supported");
-  std::string_view rest = url.substr(kScheme.size());
-  ParsedUrl parsed;
-  const std::size_t slash = rest.find('/');
-  std::string_view authority = rest.substr(0, slash);
-  parsed.path = slash == std::string_view::npos ? "/" : std::string(rest.substr(slash));
-  const std::size_t colon = authority.rfind(':');
-  parsed.host = std::string(authority.substr(0, colon));
-  if (colon != std::string_view::npos) {
-    auto port = parse_u16(authority.substr(colon + 1));
+  const auto parts = split_http_url(url);
+  if (!parts) return fail("only http:// URLs supported");
+  ParsedUrl parsed{std::string(parts->host), 80, std::string(parts->path)};
+  if (parts->port) {
+    auto port = parse_u16(*parts->port);
     if (!port) return fail(port.error());
     parsed.port = port.value();
   }
@@ -102,7 +97,7 @@ Result<std::string> post_json_direct(std::string_view url, std::string_view body
   }
   auto response = read_to_close(fd.value().get(), limit, kMaxResponseBytes);
   if (!response) return fail(response.error());
-  if (!is_valid_utf8(response.value())) return fail("stream did not contain valid UTF-8");
+  if (!utf8::is_valid(response.value())) return fail("stream did not contain valid UTF-8");
   return response_body(response.value());
 }
 
@@ -148,7 +143,7 @@ void normalize_wsl_tool_env(std::string_view tool) {
 }
 
 bool is_wsl_windows_interop_path(std::string_view path) {
-  std::string text = utf8_lossy(path);
+  std::string text = utf8::lossy(path);
   for (char& c : text) {
     if (c == '\\') c = '/';
   }

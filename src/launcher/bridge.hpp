@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/result.hpp"
 #include "process.hpp"
-#include "result.hpp"
 
 namespace ombrel::launcher {
 

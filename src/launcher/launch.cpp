@@ -119,7 +119,7 @@ WorkingDir current_working_dir() {
   for (;;) {
     if (getcwd(buf.data(), buf.size()) != nullptr) {
       buf.resize(buf.find('\0'));
-      return {buf, utf8_lossy(buf)};
+      return {buf, utf8::lossy(buf)};
     }
     if (errno != ERANGE || buf.size() > (1u << 20)) return {".", "."};
     buf.resize(buf.size() * 2);
@@ -153,7 +153,7 @@ std::optional<std::string> extract_ai_session_id(std::string_view body) {
   if (key == std::string_view::npos) return std::nullopt;
   const std::size_t colon = body.find(':', key + kKey.size());
   if (colon == std::string_view::npos) return std::nullopt;
-  std::string_view rest = trim_start_space(body.substr(colon + 1));
+  std::string_view rest = utf8::trim_start(body.substr(colon + 1));
   if (rest.empty() || rest.front() != '"') return std::nullopt;
   const std::size_t close = rest.find('"', 1);
   if (close == std::string_view::npos || close == 1) return std::nullopt;

@@ -59,7 +59,7 @@ int launch(const std::string& tool, const std::vector<std::string>& args) {
   if (running_under_wsl()) {
     const char* wslenv = std::getenv("WSLENV");
     std::optional<std::string_view> current;
-    if (wslenv != nullptr && is_valid_utf8(wslenv)) current = wslenv;
+    if (wslenv != nullptr && utf8::is_valid(wslenv)) current = wslenv;
     setenv("WSLENV", wslenv_with_om_tmux_session(current).c_str(), 1);
     normalize_wsl_tool_env(tool);
   }

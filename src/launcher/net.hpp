@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "fd.hpp"
-#include "result.hpp"
+#include "common/fd.hpp"
+#include "common/result.hpp"
 
 namespace ombrel::launcher {
 

@@ -12,7 +12,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "fd.hpp"
+#include "common/fd.hpp"
 
 extern char** environ;
 

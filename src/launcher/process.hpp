@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "result.hpp"
+#include "common/result.hpp"
 
 namespace ombrel::launcher {
 

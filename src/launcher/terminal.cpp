@@ -21,7 +21,7 @@ constexpr std::array<std::string_view, 13> kKnownTerminalApps = {
 std::optional<std::string> probe(ProcessRunner& runner, std::vector<std::string> argv) {
   auto run = runner.run({std::move(argv), std::nullopt});
   if (!run || !run.value().status.success()) return std::nullopt;
-  return std::string(trim_space(utf8_lossy(run.value().out)));
+  return std::string(utf8::trim(utf8::lossy(run.value().out)));
 }
 
 std::optional<std::string> non_empty_env(const char* name) {
@@ -73,15 +73,15 @@ std::optional<std::string> macos_process_name(std::uint32_t pid, ProcessRunner& 
 
 bool is_known_terminal_app(std::string_view name) {
   for (std::string_view known : kKnownTerminalApps) {
-    if (equal_ignoring_ascii_case(name, known)) return true;
+    if (ascii::iequals(name, known)) return true;
   }
   return false;
 }
 
 std::optional<std::string> terminal_app_from_env(std::optional<std::string_view> term_program,
                                                  std::optional<std::string_view> bundle_id) {
-  const std::string term = ascii_lower(term_program.value_or(""));
-  const std::string bundle = ascii_lower(bundle_id.value_or(""));
+  const std::string term = ascii::lower(term_program.value_or(""));
+  const std::string bundle = ascii::lower(bundle_id.value_or(""));
   auto contains = [&](std::string_view word) { return term.find(word) != std::string::npos; };
   if (term == "tabby" || bundle == "org.tabby") return "Tabby";
   if (term == "apple_terminal" || bundle == "com.apple.terminal") return "Terminal";
@@ -119,7 +119,7 @@ LauncherTerminalMeta collect_launcher_terminal_meta(ProcessRunner& runner) {
 std::string json_string(std::string_view text) {
   static constexpr char kHex[] = "0123456789abcdef";
   std::string out = "\"";
-  for (char c : utf8_lossy(text)) {
+  for (char c : utf8::lossy(text)) {
     const auto u = static_cast<unsigned char>(c);
     switch (c) {
       case '"':

@@ -1,12 +1,12 @@
-// Errors as values: a Result holds either a value or the text of what went wrong. The
-// launcher shows these texts to the user inside its own messages, so they stay plain.
+// Errors as values: a Result holds either a value or the text of what went wrong, a Status
+// only whether it went wrong. The texts are the programs' own and may reach the user.
 #pragma once
 
 #include <string>
 #include <utility>
 #include <variant>
 
-namespace ombrel::launcher {
+namespace ombrel {
 
 struct Error {
   std::string message;
@@ -26,6 +26,7 @@ class Result {
   explicit operator bool() const { return ok(); }
   T& value() { return std::get<0>(v_); }
   const T& value() const { return std::get<0>(v_); }
+  T&& take() { return std::get<0>(std::move(v_)); }
   const std::string& error() const { return std::get<1>(v_).message; }
 
  private:
@@ -37,6 +38,7 @@ class Status {
  public:
   Status() = default;
   Status(Error error) : error_(std::move(error.message)), failed_(true) {}  // NOLINT
+  static Status success() { return Status{}; }
 
   bool ok() const { return !failed_; }
   explicit operator bool() const { return ok(); }
@@ -47,4 +49,4 @@ class Status {
   bool failed_ = false;
 };
 
-}  // namespace ombrel::launcher
+}  // namespace ombrel

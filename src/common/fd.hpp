@@ -3,7 +3,7 @@
 
 #include <unistd.h>
 
-namespace ombrel::launcher {
+namespace ombrel {
 
 class Fd {
  public:
@@ -37,4 +37,4 @@ class Fd {
   int fd_ = -1;
 };
 
-}  // namespace ombrel::launcher
+}  // namespace ombrel

@@ -1,0 +1,32 @@
+// The split of an "http://host[:port][/path]" URL into its parts, as written. Each program
+// reads the port and words its errors itself: those texts are part of what it promises.
+#pragma once
+
+#include <optional>
+#include <string_view>
+
+namespace ombrel {
+
+struct HttpUrlParts {
+  std::string_view host;                 // as written, brackets of an IPv6 literal included
+  std::optional<std::string_view> port;  // the text after the authority's last ":", if any
+  std::string_view path;                 // from the first "/" after the authority; "/" if none
+};
+
+// Nothing when the URL does not begin with "http://" (exactly, lower case). Query and
+// fragment stay in the path; nothing is validated.
+inline std::optional<HttpUrlParts> split_http_url(std::string_view url) {
+  constexpr std::string_view kScheme = "http://";
+  if (url.substr(0, kScheme.size()) != kScheme) return std::nullopt;
+  const std::string_view rest = url.substr(kScheme.size());
+  const std::size_t slash = rest.find('/');
+  const std::string_view authority = rest.substr(0, slash);
+  HttpUrlParts parts;
+  parts.path = slash == std::string_view::npos ? std::string_view("/") : rest.substr(slash);
+  const std::size_t colon = authority.rfind(':');
+  parts.host = authority.substr(0, colon);
+  if (colon != std::string_view::npos) parts.port = authority.substr(colon + 1);
+  return parts;
+}
+
+}  // namespace ombrel
