@@ -9,10 +9,10 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
   if (argc < 2) return 2;
   size_t cap = 1 << 16, len = 0;
-  char *body = malloc(cap);
+  char* body = malloc(cap);
   for (;;) {
     if (len == cap) body = realloc(body, cap *= 2);
     ssize_t n = read(0, body + len, cap - len);
@@ -24,12 +24,13 @@ int main(int argc, char **argv) {
   addr.sin_family = AF_INET;
   addr.sin_port = htons((unsigned short)atoi(argv[1]));
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, (struct sockaddr *)&addr, sizeof addr) != 0) return 1;
+  if (connect(fd, (struct sockaddr*)&addr, sizeof addr) != 0) return 1;
   char head[256];
-  int hlen = snprintf(head, sizeof head,
-                      "POST /state HTTP/1.1\r\nHost: 127.0.0.1:%s\r\nContent-Type: application/json\r\n"
-                      "Content-Length: %zu\r\nConnection: close\r\n\r\n",
-                      argv[1], len);
+  int hlen =
+      snprintf(head, sizeof head,
+               "POST /state HTTP/1.1\r\nHost: 127.0.0.1:%s\r\nContent-Type: application/json\r\n"
+               "Content-Length: %zu\r\nConnection: close\r\n\r\n",
+               argv[1], len);
   struct iovec iov[2] = {{head, (size_t)hlen}, {body, len}};
   size_t total = (size_t)hlen + len, sent = 0;
   while (sent < total) {
@@ -38,7 +39,7 @@ int main(int argc, char **argv) {
     sent += (size_t)w;
     for (int i = 0; i < 2; ++i) {
       size_t take = (size_t)w < iov[i].iov_len ? (size_t)w : iov[i].iov_len;
-      iov[i].iov_base = (char *)iov[i].iov_base + take;
+      iov[i].iov_base = (char*)iov[i].iov_base + take;
       iov[i].iov_len -= take;
       w -= (ssize_t)take;
     }

@@ -27,11 +27,21 @@ std::string json_escape(const std::string& s) {
   std::string out;
   for (unsigned char c : s) {
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\t': out += "\\t"; break;
-      case '\r': out += "\\r"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
       default:
         if (c < 0x20) {
           char buf[8];
@@ -68,12 +78,15 @@ std::string payload(bool large) {
       R"({"session_id":"4f1c2e3a-9b7d-4c1e-8a2b-5d6e7f809a1b","transcript_path":"/Users/me/.claude/projects/-Users-me-code-app/4f1c2e3a-9b7d-4c1e-8a2b-5d6e7f809a1b.jsonl","cwd":"/Users/me/code/app","permission_mode":"default","hook_event_name":"PostToolUse",)";
   if (large) {
     std::string content = json_escape(source_text(5 * 1000 * 1000));
-    return head + R"("tool_name":"Write","tool_input":{"file_path":"/Users/me/code/app/src/generated.c","content":")" +
-           content + R"("},"tool_response":{"filePath":"/Users/me/code/app/src/generated.c","success":true},"tool_use_id":"toolu_01ABCDEF"})";
+    return head +
+           R"("tool_name":"Write","tool_input":{"file_path":"/Users/me/code/app/src/generated.c","content":")" +
+           content +
+           R"("},"tool_response":{"filePath":"/Users/me/code/app/src/generated.c","success":true},"tool_use_id":"toolu_01ABCDEF"})";
   }
   std::string old_string = json_escape(source_text(420));
   std::string new_string = json_escape(source_text(480));
-  return head + R"("tool_name":"Edit","tool_input":{"file_path":"/Users/me/code/app/src/main.c","old_string":")" +
+  return head +
+         R"("tool_name":"Edit","tool_input":{"file_path":"/Users/me/code/app/src/main.c","old_string":")" +
          old_string + R"(","new_string":")" + new_string +
          R"(","replace_all":false},"tool_response":{"filePath":"/Users/me/code/app/src/main.c","structuredPatch":[{"oldStart":3,"oldLines":4,"newStart":3,"newLines":5}],"userModified":false},"tool_use_id":"toolu_01XYZ"})";
 }
@@ -112,13 +125,15 @@ bool run_once(const std::string& measure, Peer& peer, const std::string& input, 
   }
   std::string report;
   char buf[256];
-  for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) report.append(buf, static_cast<std::size_t>(n));
+  for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;)
+    report.append(buf, static_cast<std::size_t>(n));
   close(fds[0]);
   waitpid(pid, nullptr, 0);
   long long wall_ns = 0, cpu_us = 0;
   long rss_kib = 0;
   int status = -1;
-  if (std::sscanf(report.c_str(), "%lld %lld %ld %d", &wall_ns, &cpu_us, &rss_kib, &status) != 4 || status != 0) {
+  if (std::sscanf(report.c_str(), "%lld %lld %ld %d", &wall_ns, &cpu_us, &rss_kib, &status) != 4 ||
+      status != 0) {
     std::cerr << peer.name << ": failed (" << report << ")\n";
     return false;
   }
@@ -128,12 +143,15 @@ bool run_once(const std::string& measure, Peer& peer, const std::string& input, 
 
 double median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+  return v.empty()      ? 0
+         : v.size() % 2 ? v[v.size() / 2]
+                        : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
 }
 
 int usage() {
-  std::cerr << "usage: hookbench gen small|large\n"
-               "       hookbench run -m MEASURE -n N -i FILE --peer NAME CMD... [--peer NAME CMD...]\n";
+  std::cerr
+      << "usage: hookbench gen small|large\n"
+         "       hookbench run -m MEASURE -n N -i FILE --peer NAME CMD... [--peer NAME CMD...]\n";
   return 2;
 }
 
@@ -184,8 +202,8 @@ int main(int argc, char** argv) {
       ratio.push_back(peer.samples[i].wall_ms / peers[0].samples[i].wall_ms);
       rss = std::max(rss, peer.samples[i].rss_mib);
     }
-    std::printf("%-14s %10.3f %8.2f %10.3f %10.1f\n", peer.name.c_str(), median(wall), median(ratio),
-                median(cpu), rss);
+    std::printf("%-14s %10.3f %8.2f %10.3f %10.1f\n", peer.name.c_str(), median(wall),
+                median(ratio), median(cpu), rss);
   }
   return 0;
 }

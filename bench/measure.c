@@ -9,7 +9,7 @@
 #include <time.h>
 #include <unistd.h>
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
   if (argc < 3) return 2;
   int in = open(argv[1], O_RDONLY);
   int out = open("/dev/null", O_WRONLY);
@@ -28,12 +28,14 @@ int main(int argc, char **argv) {
   wait4(pid, &status, 0, &ru);
   clock_gettime(CLOCK_MONOTONIC, &t1);
   long long wall = (t1.tv_sec - t0.tv_sec) * 1000000000LL + (t1.tv_nsec - t0.tv_nsec);
-  long long cpu = (ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) * 1000000LL + ru.ru_utime.tv_usec + ru.ru_stime.tv_usec;
+  long long cpu = (ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) * 1000000LL + ru.ru_utime.tv_usec +
+                  ru.ru_stime.tv_usec;
 #ifdef __APPLE__
   long rss = ru.ru_maxrss / 1024;
 #else
   long rss = ru.ru_maxrss;
 #endif
-  printf("%lld %lld %ld %d\n", wall, cpu, rss, WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+  printf("%lld %lld %ld %d\n", wall, cpu, rss,
+         WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
   return 0;
 }

@@ -10,10 +10,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-static const char kAnswer[] = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 2\r\n"
-                              "Connection: close\r\n\r\n{}";
+static const char kAnswer[] =
+    "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 2\r\n"
+    "Connection: close\r\n\r\n{}";
 
-static size_t content_length(const char *head, size_t len) {
+static size_t content_length(const char* head, size_t len) {
   for (size_t i = 0; i + 15 < len; ++i) {
     if ((i == 0 || head[i - 1] == '\n') && strncasecmp(head + i, "content-length:", 15) == 0) {
       return strtoul(head + i + 15, NULL, 10);
@@ -22,7 +23,7 @@ static size_t content_length(const char *head, size_t len) {
   return 0;
 }
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
   int lfd = socket(AF_INET, SOCK_STREAM, 0);
   int one = 1;
@@ -31,13 +32,13 @@ int main(int argc, char **argv) {
   addr.sin_family = AF_INET;
   addr.sin_port = htons(argc > 1 ? (unsigned short)atoi(argv[1]) : 0);
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (bind(lfd, (struct sockaddr *)&addr, sizeof addr) != 0 || listen(lfd, 1024) != 0) return 1;
+  if (bind(lfd, (struct sockaddr*)&addr, sizeof addr) != 0 || listen(lfd, 1024) != 0) return 1;
   socklen_t alen = sizeof addr;
-  getsockname(lfd, (struct sockaddr *)&addr, &alen);
+  getsockname(lfd, (struct sockaddr*)&addr, &alen);
   printf("%d\n", ntohs(addr.sin_port));
   fflush(stdout);
   size_t cap = 1 << 20;
-  char *buf = malloc(cap);
+  char* buf = malloc(cap);
   for (;;) {
     int fd = accept(lfd, NULL, NULL);
     if (fd < 0) continue;
