@@ -126,24 +126,25 @@ WorkingDir current_working_dir() {
   }
 }
 
-std::vector<std::string> tmux_session_command(std::string_view session,
-                                              const std::vector<std::string>& environment,
-                                              std::string_view cwd, std::string_view command,
-                                              const std::vector<std::string>& args) {
-  std::vector<std::string> argv = {"tmux", "new-session", "-A", "-s", std::string(session)};
+std::vector<std::string> session_environment(const std::vector<std::string>& environment) {
+  std::vector<std::string> out;
   for (const std::string& entry : environment) {
     const std::size_t eq = entry.find('=');
-    if (eq == std::string::npos) continue;  // not an assignment; tmux would reject it
-    // The tool must see the new session's TMUX, not the one the launcher runs under.
+    if (eq == std::string::npos) continue;  // not an assignment
     const std::string_view name = std::string_view(entry).substr(0, eq);
     if (name == "TMUX" || name == "TMUX_PANE") continue;
-    argv.push_back("-e");
-    argv.push_back(entry);
+    out.push_back(entry);
   }
-  argv.push_back("-c");
-  argv.emplace_back(cwd);
-  argv.emplace_back(command);
-  argv.insert(argv.end(), args.begin(), args.end());
+  return out;
+}
+
+std::vector<std::string> tmux_session_command(std::string_view session, std::string_view cwd,
+                                              const std::vector<std::string>& pane_command,
+                                              bool detached) {
+  std::vector<std::string> argv = {
+      "tmux", "new-session",   detached ? "-d" : "-A", "-s", std::string(session),
+      "-c",   std::string(cwd)};
+  argv.insert(argv.end(), pane_command.begin(), pane_command.end());
   return argv;
 }
 
@@ -160,6 +161,16 @@ std::optional<std::string> extract_ai_session_id(std::string_view body) {
   return std::string(rest.substr(1, close - 1));
 }
 
+bool is_safe_session_id(std::string_view id) {
+  constexpr std::string_view kPunctuation = "._:@+-";
+  if (id.empty() || id.size() > 200) return false;
+  for (char c : id) {
+    const bool alnum = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    if (!alnum && kPunctuation.find(c) == std::string_view::npos) return false;
+  }
+  return true;
+}
+
 std::string resume_hint_text(std::string_view tool, std::string_view id) {
   const std::string i(id);
   std::string text = "\n[ombrel] 会话 id：" + i + "\n";
@@ -171,22 +182,33 @@ std::string resume_hint_text(std::string_view tool, std::string_view id) {
   return text;
 }
 
-std::string detached_hint_text(std::string_view session) {
-  return "\n[ombrel] 已分离，会话仍在后台运行（手机仍可远程控制）。\n    tmux attach -t " +
-         std::string(session) + "   # 重新连接\n";
+std::string detached_hint_text(std::string_view session, bool inside_tmux) {
+  const std::string name(session);
+  if (inside_tmux) {
+    return "\n[ombrel] 已离开，会话仍在后台运行（手机仍可远程控制）。\n    tmux switch-client -t " +
+           name + "   # 切换回去\n";
+  }
+  return "\n[ombrel] 已分离，会话仍在后台运行（手机仍可远程控制）。\n    tmux attach -t " + name +
+         "   # 重新连接\n";
 }
 
-void print_resume_hint(std::string_view session, std::string_view tool, ProcessRunner& runner) {
+bool session_alive(std::string_view session, ProcessRunner& runner) {
   // "=" makes tmux match the name exactly instead of as a prefix.
   auto has = runner.run({{"tmux", "has-session", "-t", "=" + std::string(session)}, std::nullopt});
-  if (has && has.value().status.success()) {
-    print(stdout, detached_hint_text(session));
+  return has && has.value().status.success();
+}
+
+void print_resume_hint(std::string_view session, std::string_view tool, bool alive,
+                       bool inside_tmux, ProcessRunner& runner) {
+  if (alive) {
+    print(stdout, detached_hint_text(session, inside_tmux));
     return;
   }
   auto body = post_json(server_base_url() + "/tmux/lookup",
                         "{\"tmux_name\":" + json_string(session) + "}", runner);
   if (!body) return;
-  if (auto id = extract_ai_session_id(body.value())) print(stdout, resume_hint_text(tool, *id));
+  auto id = extract_ai_session_id(body.value());
+  if (id && is_safe_session_id(*id)) print(stdout, resume_hint_text(tool, *id));
 }
 
 }  // namespace ombrel::launcher

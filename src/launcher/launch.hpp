@@ -47,22 +47,31 @@ struct WorkingDir {
 // The current directory, or "." when it cannot be determined.
 WorkingDir current_working_dir();
 
-// "new-session -A -s NAME", "-e NAME=VALUE" for each environment entry except TMUX and
-// TMUX_PANE (in the given order), "-c DIR", then the tool command and its arguments.
-std::vector<std::string> tmux_session_command(std::string_view session,
-                                              const std::vector<std::string>& environment,
-                                              std::string_view cwd, std::string_view command,
-                                              const std::vector<std::string>& args);
+// The launcher's environment as the tool gets it: every assignment except TMUX and TMUX_PANE,
+// which must be the new session's, not the ones the launcher runs under.
+std::vector<std::string> session_environment(const std::vector<std::string>& environment);
+
+// "new-session -A -s NAME -c DIR" and the pane command; detached: "-d" instead of "-A".
+std::vector<std::string> tmux_session_command(std::string_view session, std::string_view cwd,
+                                              const std::vector<std::string>& pane_command,
+                                              bool detached);
 
 // The string value of the first "ai_session_id" member found by text search, escapes not
 // interpreted; nothing when missing, not a string, or empty.
 std::optional<std::string> extract_ai_session_id(std::string_view body);
+// An id the user may be told to paste: at most 200 characters from [A-Za-z0-9._:@+-], so that
+// no escape sequence, line break or shell syntax from the desktop reaches the terminal.
+bool is_safe_session_id(std::string_view id);
 // The lines printed after a tmux session that is gone, for the agent's session id.
 std::string resume_hint_text(std::string_view tool, std::string_view id);
-// The lines printed when the session is still running in the background.
-std::string detached_hint_text(std::string_view session);
-// Prints the attach hint for a detached session, else looks up the agent's session id on
-// the desktop and prints how to resume it; prints nothing when the lookup fails.
-void print_resume_hint(std::string_view session, std::string_view tool, ProcessRunner& runner);
+// The lines printed when the session is still running in the background; from inside tmux
+// the way back is switch-client, not attach.
+std::string detached_hint_text(std::string_view session, bool inside_tmux);
+// "tmux has-session" for exactly this name.
+bool session_alive(std::string_view session, ProcessRunner& runner);
+// Prints the hint for a session still alive, else looks up the agent's session id on the
+// desktop and prints how to resume it; prints nothing when the lookup fails or the id is unsafe.
+void print_resume_hint(std::string_view session, std::string_view tool, bool alive,
+                       bool inside_tmux, ProcessRunner& runner);
 
 }  // namespace ombrel::launcher

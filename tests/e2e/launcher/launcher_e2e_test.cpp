@@ -2,7 +2,10 @@
 // PATH. All fakes are one script: it logs "<name> <key>" to the file "calls", keeps its
 // arguments (NUL-separated) in "<name>.<key>.args" and answers from "<name>.<key>.out",
 // ".err", ".exit" and ".kill". The key is the first argument; for ps the field and the pid
-// ("self" for the launcher, the fake's parent); for osascript the pid in the script.
+// ("self" for the launcher, the fake's parent); for osascript the pid in the script; for
+// "tmux display-message -p -c" the key "display-message-c". Like tmux, the fake new-session
+// runs the pane command after "-c DIR" (one word through sh -c), in the environment of a
+// server started earlier by someone else. Each tool records its "$0 $@" and environment.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -10,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <regex>
+#include <sstream>
 
 #include "fake_server.hpp"
 #include "process.hpp"
@@ -24,9 +28,17 @@ const char* kFake = R"sh(n=${0##*/}; k=$1
 case $n in
   ps) p=$4; [ "$p" = "$PPID" ] && p=self; k="$2$p" ;;
   osascript) k=$(printf '%s\n' "$2" | sed -n 's/.*unix id is \([0-9]*\)$/\1/p') ;;
+  tmux) [ "$1 $3" = "display-message -c" ] && k=display-message-c ;;
 esac
 echo "$n $k" >> "$L/calls"
 printf '%s\0' "$@" > "$L/$n.$k.args"
+if [ "$n $k" = "tmux new-session" ]; then
+  while [ "$1" != -c ]; do shift; done
+  cd "$2" && shift 2
+  [ $# -eq 1 ] && set -- /bin/sh -c "$1"
+  env -i PATH=/usr/bin:/bin TERM=tmux-fake OMBREL_GLOBAL=old TMUX=/fake/pane,1,0 TMUX_PANE=%9 \
+    "$@" 2>> "$L/pane.err"
+fi
 [ "$n $k" = "curl.exe -sS" ] && cat > "$L/curl.stdin"
 [ -f "$L/$n.$k.kill" ] && kill -KILL $$
 [ -f "$L/$n.$k.out" ] && cat "$L/$n.$k.out"
@@ -55,9 +67,10 @@ class LauncherE2E : public ::testing::Test {
  protected:
   LauncherE2E() {
     for (const char* tool : {"claude", "claude-code", "codex", "run"}) {
-      executable("bin/" + std::string(tool));
+      executable("bin/" + std::string(tool), recorder);
     }
     const std::string fake = executable("fake", "L='" + log + "'\n" + kFake + "\n");
+    std::filesystem::create_directories(tmp);
     for (const char* name : {"tmux", "ps", "osascript", "curl.exe"}) {
       std::filesystem::create_symlink(fake, bin + "/" + name);
     }
@@ -65,7 +78,7 @@ class LauncherE2E : public ::testing::Test {
                              "WSL_DISTRO_NAME", "WSL_INTEROP", "CODEX_HOME"}) {
       env.unset(name);
     }
-    env.set("PATH", bin + ":/usr/bin:/bin").set("OMBREL_SERVER", server.url());
+    env.set("PATH", bin + ":/usr/bin:/bin").set("OMBREL_SERVER", server.url()).set("TMPDIR", tmp);
   }
   std::string executable(const std::string& relative, const std::string& body = "") {
     auto path = dir.write(relative, "#!/bin/sh\n" + body).string();
@@ -80,20 +93,24 @@ class LauncherE2E : public ::testing::Test {
     std::filesystem::create_directories(log);
     std::filesystem::remove(log + "/calls");
     args.insert(args.begin(), std::string(OMBREL_LAUNCHER_DIR) + "/" + program);
+    std::filesystem::remove(log + "/tool.args");
     ChildProcess child({args, env, "", false, cwd, std::chrono::milliseconds(20000)});
     pid = std::to_string(child.pid());
-    return child.wait();
+    ProcessResult result = child.wait();
+    EXPECT_TRUE(std::filesystem::is_empty(tmp)) << "the private handoff directory is left";
+    return result;
   }
   Strings tmux_args() { return split_nul(logged("tmux.new-session.args")); }
   std::string session() { return tmux_args().size() > 3 ? tmux_args()[3] : ""; }
-  Strings tool_command() {  // what follows "-c DIR"
-    Strings args = tmux_args();
-    auto at = std::find(args.begin(), args.end(), "-c");
-    return at == args.end() ? Strings{} : Strings(at + 2, args.end());
+  Strings tool_command() { return split_nul(logged("tool.args")); }  // "$0" "$@" as it ran
+  bool tool_env_has(const std::string& entry) {
+    return ("\n" + logged("tool.env")).find("\n" + entry + "\n") != std::string::npos;
   }
 
   TempDir dir;
-  const std::string bin = dir.str() + "/bin", log = dir.str() + "/log";
+  const std::string bin = dir.str() + "/bin", log = dir.str() + "/log", tmp = dir.str() + "/tmp";
+  const std::string recorder =
+      "printf '%s\\0' \"$0\" \"$@\" > '" + log + "/tool.args'; env > '" + log + "/tool.env'\n";
   std::string register_reply = json_ok("{}"), lookup_reply = json_ok("{}");
   FakeServer server{[this](const Request& r) {
     return Reply{r.path.ends_with("/tmux/lookup") ? lookup_reply : register_reply};
@@ -109,17 +126,28 @@ TEST_F(LauncherE2E, RefusalsComeBeforeAnythingStarts) {
   const std::string missing =
       "[ombrel] 无法运行 “{}”：未在 PATH 中找到该命令。\n"
       "    请确认工具名拼写正确且已安装（可用 `which {}` 检查）。\n";
+  const std::string nested =
+      "[ombrel] 当前在 tmux 中，但无法切换到新会话: no tmux client shows this pane\n"
+      "    请在 tmux 之外运行 ombrel run。\n";
+  answer("tmux.display-message.out", "\n");  // the pane is in a session no client shows
   // clang-format off
-  struct { std::string program; Strings args; int status; std::string err; } cases[] = {
+  struct { std::string program; Strings args; int status; std::string err; Strings vars = {}; }
+  cases[] = {
       {"ombrel", {}, 2, usage}, {"ombrel", {"run"}, 2, usage}, {"ombrel-run", {}, 2, usage},
       {"ombrel-run", {"run"}, 2, usage},
       {"ombrel", {"run", "no-such-tool", "x"}, 127, fill(missing, "no-such-tool")},
       {"ombrel", {"run", "./notexec"}, 127, fill(missing, "./notexec")},
       {"ombrel", {"run", "./adir"}, 127, fill(missing, "./adir")},
       {"ombrel", {"run", "/nonexistent/codex"}, 127, fill(missing, "/nonexistent/codex")},
-      {"ombrel", {"run", ""}, 127, fill(missing, "")}};
+      {"ombrel", {"run", ""}, 127, fill(missing, "")},
+      {"ombrel", {"run", "claude"}, 1, nested, {"TMUX", "/tmp/tmux-1/default,1,0"}},
+      {"ombrel", {"run", "claude"}, 1, "[ombrel] 准备会话环境失败: /nonexistent/ombrel-XXXXXX: " +
+       std::string(std::strerror(ENOENT)) + "\n", {"TMPDIR", "/nonexistent"}}};
   // clang-format on
+  const Environment plain = env;
   for (const auto& c : cases) {
+    env = plain;
+    for (std::size_t i = 0; i < c.vars.size(); i += 2) env.set(c.vars[i], c.vars[i + 1]);
     auto r = launch(c.args, c.program);
     EXPECT_EQ(r.exit_code, c.status);
     EXPECT_EQ(r.err, c.err);
@@ -130,10 +158,10 @@ TEST_F(LauncherE2E, RefusalsComeBeforeAnythingStarts) {
   EXPECT_TRUE(server.requests().empty());
 }
 
-TEST_F(LauncherE2E, RegistersThenStartsTmuxWithTheWholeEnvironment) {
+TEST_F(LauncherE2E, RegistersThenStartsTheToolWithTheWholeEnvironmentOffTheCommandLine) {
   cwd = dir.str() + "/w\"q\\b\tt\x01";  // a directory that needs every kind of JSON escape
   std::filesystem::create_directories(cwd);
-  env.set("TMUX", "/tmp/tmux-1/default,1,0").set("OM_TMUX_SESSION", "stale");
+  env.set("OM_TMUX_SESSION", "stale").set("OMBREL_SECRET", "s3cr3t-value").set("TERM", "xterm");
   env.set("TMUX_PANE", "%3").set("TERM_PROGRAM", "iTerm.app");
   answer("ps.ppid=self.out", "500\n");
   answer("ps.ppid=500.out", "400");
@@ -147,14 +175,26 @@ TEST_F(LauncherE2E, RegistersThenStartsTmuxWithTheWholeEnvironment) {
   const std::string name = session();
   ASSERT_TRUE(std::regex_match(name, std::regex("om-[0-9a-f]{8}"))) << name;
 
-  Strings expected = {"new-session", "-A", "-s", name};
+  const Strings args = tmux_args();
+  ASSERT_EQ(args.size(), 9u);
+  EXPECT_EQ(Strings(args.begin(), args.begin() + 6),
+            (Strings{"new-session", "-A", "-s", name, "-c", cwd}));
+  EXPECT_EQ(args[7], "--exec-step");
+  for (const std::string& arg : args) EXPECT_EQ(arg.find("s3cr3t"), std::string::npos) << arg;
+  EXPECT_EQ(tool_command(), (Strings{bin + "/claude", "--model", "x y"}));
+  // The launcher's variables over the pane's, except what tmux sets for every pane.
   for (std::string entry : env.entries()) {
-    if (entry.starts_with("TMUX=") || entry.starts_with("TMUX_PANE=")) continue;
-    if (entry.starts_with("OM_TMUX_SESSION=")) entry = "OM_TMUX_SESSION=" + name;  // in place
-    expected.insert(expected.end(), {"-e", entry});
+    if (entry.find('\n') != std::string::npos) continue;  // one line per variable below
+    const std::string name_part = entry.substr(0, entry.find('='));
+    if (name_part == "TMUX_PANE" || name_part == "TERM") continue;                 // the pane's win
+    if (name_part == "PWD" || name_part == "SHLVL" || name_part == "_") continue;  // sh's own
+    if (name_part == "OM_TMUX_SESSION") entry = "OM_TMUX_SESSION=" + name;
+    EXPECT_TRUE(tool_env_has(entry)) << entry;
   }
-  expected.insert(expected.end(), {"-c", cwd, "claude", "--model", "x y"});
-  EXPECT_EQ(tmux_args(), expected);
+  for (const char* entry :
+       {"TMUX=/fake/pane,1,0", "TMUX_PANE=%9", "TERM=tmux-fake", "OMBREL_GLOBAL=old"}) {
+    EXPECT_TRUE(tool_env_has(entry)) << entry;
+  }
 
   const std::string body =
       "{\"tmux_name\":\"" + name + "\",\"tool\":\"claude\",\"cwd\":\"" + dir.str() +
@@ -229,15 +269,23 @@ TEST_F(LauncherE2E, ExitStatusAndHintAfterTmuxReturns) {
       "    tmux attach -t {}   # 重新连接\n";
   const std::string found = json_ok("{\"ai_session_id\": \"abc\"}");
   const std::string failed = http_response(500, "Oops", "{\"ai_session_id\": \"abc\"}");
+  const std::string unsafe = json_ok("{\"ai_session_id\": \"a\x1b]2;b\x07$(id)\"}");
+  // Found and executable, but exec cannot start it.
+  chmod(dir.write("broken", "#!/nonexistent/interpreter\n").c_str(), 0755);
+  const std::string cannot =
+      "[ombrel] 启动 ./broken 失败: " + std::string(std::strerror(ENOENT)) + "\n";
   // clang-format off
-  struct { std::string tool, tmux, has, lookup; int status; std::string out; std::size_t asked; }
+  struct { std::string tool, tmux, has, lookup; int status; std::string out; std::size_t asked;
+           std::string err = ""; }
   cases[] = {
       {"claude", "0", "0", found, 0, detached, 0},  // detached: no lookup
       {"claude-code", "3", "1", found, 3, claude, 1},
       {"codex", "0", "1", found, 0, "\n[ombrel] 会话 id：abc\n", 1},
       {"claude", "0", "1", json_ok("{\"ai_session_id\": null}"), 0, "", 1},
       {"claude", "4", "1", failed, 4, "", 1},
-      {"claude", "kill", "1", found, 0, claude, 1}};  // tmux ended by a signal
+      {"claude", "kill", "1", found, 0, claude, 1},  // tmux ended by a signal
+      {"claude", "0", "1", unsafe, 0, "", 1},  // an id that is not safe to paste
+      {"./broken", "0", "1", found, 127, "", 0, cannot}};
   // clang-format on
   for (const auto& c : cases) {
     std::filesystem::remove_all(log);
@@ -247,24 +295,64 @@ TEST_F(LauncherE2E, ExitStatusAndHintAfterTmuxReturns) {
     const std::size_t before = server.requests().size();
     auto r = launch({"run", c.tool});
     EXPECT_EQ(r.exit_code, c.status) << c.tool;
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.err, c.err);
     EXPECT_EQ(r.out, fill(c.out, session()));
     EXPECT_EQ(server.requests().size() - before, 1 + c.asked);
   }
 }
 
-TEST_F(LauncherE2E, ToolWordsAndArgumentsReachTmuxAsTyped) {
-  executable("tool.sh");
+TEST_F(LauncherE2E, InsideTmuxTheUsersClientIsSwitchedToTheSession) {
+  env.set("TMUX", "/tmp/tmux-1/default,1,0").set("TMUX_PANE", "%3");
+  answer("tmux.display-message.out", "$4 /dev/pts/7\n");  // the client showing our pane
+  answer("tmux.switch-client.exit", "0");
+  lookup_reply = json_ok("{\"ai_session_id\": \"abc\"}");
+  const std::string left =
+      "\n[ombrel] 已离开，会话仍在后台运行（手机仍可远程控制）。\n"
+      "    tmux switch-client -t {}   # 切换回去\n";
+  const std::string asked =
+      "display-message new-session set-option switch-client "
+      "display-message-c has-session ";
+  // clang-format off
+  struct { std::string has, out, tmux; } cases[] = {
+      {"0", left, asked},  // the user switched away: the session runs on
+      {"1", "\n[ombrel] 会话 id：abc\n", asked + "switch-client "}};  // ended: back to $4
+  // clang-format on
+  for (const auto& c : cases) {
+    answer("tmux.has-session.exit", c.has);
+    auto r = launch({"run", "codex"});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, fill(c.out, session()));
+    std::string tmux;
+    std::istringstream calls(logged("calls"));
+    for (std::string line; std::getline(calls, line);) {
+      if (line.starts_with("tmux ") && line != "tmux -V") tmux += line.substr(5) + " ";
+    }
+    EXPECT_EQ(tmux, c.tmux);
+    EXPECT_EQ(tmux_args()[1], "-d");
+    EXPECT_EQ(split_nul(logged("tmux.set-option.args")),
+              (Strings{"set-option", "-t", "=" + session() + ":", "detach-on-destroy", "off"}));
+    EXPECT_EQ(split_nul(logged("tmux.switch-client.args")),
+              (Strings{"switch-client", "-c", "/dev/pts/7", "-t",
+                       c.has == "0" ? "=" + session() : "$4"}));
+    EXPECT_TRUE(tool_env_has("TMUX=/fake/pane,1,0") && tool_env_has("TMUX_PANE=%9"));
+  }
+}
+
+TEST_F(LauncherE2E, ToolWordsAndArgumentsReachTheToolAsTypedWithoutAShell) {
+  for (const char* name : {"tool.sh", "my agent", "agent;touch X"}) executable(name, recorder);
   // clang-format off
   struct { Strings args, command; } cases[] = {
-      {{"claude", "--resume", "abc"}, {"claude", "--resume", "abc"}}, {{"run", "run"}, {"run"}},
-      {{"run", "./tool.sh", "run"}, {"./tool.sh", "run"}},
-      {{"run", cwd + "/tool.sh"}, {cwd + "/tool.sh"}}};
+      {{"claude", "--resume", "abc"}, {bin + "/claude", "--resume", "abc"}},
+      {{"run", "run"}, {bin + "/run"}}, {{"run", "./tool.sh", "run"}, {"./tool.sh", "run"}},
+      {{"run", cwd + "/tool.sh"}, {cwd + "/tool.sh"}}, {{"run", "./my agent"}, {"./my agent"}},
+      {{"run", "./agent;touch X"}, {"./agent;touch X"}}};
   // clang-format on
   for (const auto& c : cases) {
     ASSERT_EQ(launch(c.args, "ombrel-run").exit_code, 0);
     EXPECT_EQ(tool_command(), c.command);
   }
+  EXPECT_FALSE(std::filesystem::exists(cwd + "/X"));
 }
 
 TEST_F(LauncherE2E, RegistrationFailureOnlyWarns) {
@@ -284,7 +372,7 @@ TEST_F(LauncherE2E, RegistrationFailureOnlyWarns) {
     auto r = launch({"run", "claude"});
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.err, c.warning);
-    EXPECT_EQ(tool_command(), Strings{"claude"}) << "the launch goes on";
+    EXPECT_EQ(tool_command(), Strings{bin + "/claude"}) << "the launch goes on";
     EXPECT_EQ(logged("calls").find("curl.exe"), std::string::npos) << "curl is for WSL only";
     EXPECT_EQ(c.path.empty() ? "" : server.requests().at(before).path, c.path);
   }
@@ -314,11 +402,10 @@ TEST_F(LauncherE2E, UnderWslTheSessionReachesWindowsAndRequestsFallBackToCurl) {
     auto r = launch({"run", "codex", "resume"});
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.err, c.warning);
-    const Strings args = tmux_args();
     for (const std::string& entry :
          Strings{"WSLENV=PATH/l:OM_TMUX_SESSION/w", "CODEX_HOME=/home/u/.codex",
                  "OM_TMUX_SESSION=" + session()}) {
-      EXPECT_NE(std::find(args.begin(), args.end(), entry), args.end()) << entry;
+      EXPECT_TRUE(tool_env_has(entry)) << entry;
     }
     EXPECT_EQ(tool_command(), (Strings{bin + "/codex", "resume"}));  // the Linux codex by path
     if (c.version_exit != "0") continue;

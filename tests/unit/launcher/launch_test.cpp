@@ -21,6 +21,14 @@ TEST(Launch, FindsTheSessionIdByTextSearch) {
   for (const auto& c : cases) EXPECT_EQ(extract_ai_session_id(c.body), c.id) << c.body;
 }
 
+TEST(Launch, OnlyIdsSafeToPasteAreShown) {
+  struct { std::string id; bool safe; } cases[] = {
+      {"a-Z_0.9:x@y+z", true}, {std::string(200, 'a'), true}, {std::string(201, 'a'), false}, {"", false},
+      {"a b", false}, {"a;b", false}, {"$(id)", false}, {"a\x1b[2J", false}, {"a\nb", false}, {"a\\", false},
+      {"caf\xc3\xa9", false}};
+  for (const auto& c : cases) EXPECT_EQ(is_safe_session_id(c.id), c.safe) << c.id;
+}
+
 TEST(Launch, TmuxIsAvailableByFixedPathOrByItsVersionProbe) {
   ombrel::test::TempDir dir;
   const std::string present = dir.write("tmux", "").string(), absent = dir.str() + "/none";
