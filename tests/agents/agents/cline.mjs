@@ -47,12 +47,19 @@ export default {
   // own approval, which only its TUI with auto-approve off shows.
   argv: (scenario, bin) => (scenario === 'passthrough' ? [bin, '-i', '--auto-approve', 'false'] : [bin, '-i']),
 
+  // A subscription offer comes up at some starts, a moment after the composer shows: the
+  // composer must stay up for a while before the prompt is typed. Any key but Enter closes it.
   async startup(tmux, deadline) {
+    let calm = null;
     while (Date.now() < deadline) {
       const screen = await tmux.capture();
-      // A subscription offer comes up at some starts; any key but Enter closes it.
-      if (/Press Enter to open, any other key to close/.test(screen)) await tmux.keys('q');
-      else if (/What can I do for you\?|Ask anything/.test(screen)) return screen;
+      if (/Press Enter to open, any other key to close/.test(screen)) {
+        calm = null;
+        await tmux.keys('q');
+      } else if (/What can I do for you\?|Ask anything/.test(screen)) {
+        calm ??= Date.now();
+        if (Date.now() - calm > 3000) return screen;
+      }
       await sleep(400);
     }
     return null;
