@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <charconv>
 
+#include "visible_text.hpp"
+
 namespace ombrel::devserver {
 
 namespace {
@@ -30,16 +32,25 @@ std::string lower_ascii(std::string_view text) {
   return out;
 }
 
-std::optional<std::uint64_t> parse_index(std::string_view text) {
+// An option number as a person counts: 1 is the first option.
+std::optional<std::uint64_t> parse_number(std::string_view text) {
   if (text.empty()) return std::nullopt;
   std::uint64_t value = 0;
   auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  if (error != std::errc() || end != text.data() + text.size() || value == 0) return std::nullopt;
   return value;
 }
 
-std::string option_reason(std::string_view prefix, std::uint64_t index, const Question& question) {
-  return std::string(prefix) + " " + std::to_string(index) + " (" + *question.options[index] + ")";
+// The chosen option by its number, for the server's own output.
+std::string option_reason(std::string_view prefix, std::uint64_t number, const Question& question) {
+  return std::string(prefix) + " " + std::to_string(number) + " (" +
+         token(*question.options[number - 1]) + ")";
+}
+
+// The number of an option the hook can use, as its index from 0; nothing otherwise.
+std::optional<std::uint64_t> usable_index(const Question& question, std::uint64_t number) {
+  if (number == 0 || !answerable(question, number - 1)) return std::nullopt;
+  return number - 1;
 }
 
 }  // namespace
@@ -86,8 +97,10 @@ std::optional<Decision> choose_decision(const Policy& policy, const ApprovalRequ
   }
   // An index the question cannot take would reach the agent as a meaningless answer, so the
   // request is then decided as if no answer had been configured.
-  if (policy.answer && request.question && answerable(*request.question, *policy.answer)) {
-    return answer(*policy.answer, option_reason("--answer", *policy.answer, *request.question));
+  if (policy.answer && request.question) {
+    if (auto index = usable_index(*request.question, *policy.answer)) {
+      return answer(*index, option_reason("--answer", *policy.answer, *request.question));
+    }
   }
   switch (policy.mode) {
     case Mode::Allow:
@@ -115,9 +128,9 @@ std::optional<Decision> parse_reply(std::string_view line, const ApprovalRequest
   }
   if (word == "p" || word == "pass" || word == "passthrough") return passthrough(reason);
   if (request.question && rest.empty()) {
-    auto index = parse_index(word);
-    if (index && answerable(*request.question, *index)) {
-      return answer(*index, option_reason("option", *index, *request.question));
+    auto number = parse_number(word);
+    if (auto index = number ? usable_index(*request.question, *number) : std::nullopt) {
+      return answer(*index, option_reason("option", *number, *request.question));
     }
   }
   return std::nullopt;

@@ -21,7 +21,9 @@ std::optional<Mode> parse_mode(std::string_view text);
 struct Policy {
   Mode mode = Mode::Passthrough;
   std::vector<std::string> deny_tools;  // denied whatever the mode says (exact names)
-  std::optional<std::uint64_t> answer;  // option index chosen for AskUserQuestion
+  // The option AskUserQuestion gets, counted from 1 as the user reads the options; the hook
+  // is sent its index from 0 ("answer:0" for option 1).
+  std::optional<std::uint64_t> answer;
 };
 
 // What the server needs of a permission request, read leniently from any JSON value.
@@ -37,7 +39,7 @@ struct ApprovalRequest {
 ApprovalRequest read_approval_request(const Json& body);
 
 struct Decision {
-  std::string behavior;  // "allow", "deny", "passthrough" or "answer:N"
+  std::string behavior;  // "allow", "deny", "passthrough" or "answer:N" (N counted from 0)
   std::string message;   // told to the agent with a deny; empty otherwise
   std::string reason;    // why, for the server's own output
 };
@@ -46,8 +48,8 @@ struct Decision {
 std::optional<Decision> choose_decision(const Policy& policy, const ApprovalRequest& request);
 
 // What a line typed at the prompt means: y/yes/allow, n/no/deny (optionally followed by the
-// message for the agent), p/passthrough, or an option number of a question. Nothing when
-// the line means none of these.
+// message for the agent), p/passthrough, or an option number of a question (1 for the
+// first option, as the prompt numbers them). Nothing when the line means none of these.
 std::optional<Decision> parse_reply(std::string_view line, const ApprovalRequest& request);
 
 // The answer released to the waiting client when nobody can answer on the terminal any more.

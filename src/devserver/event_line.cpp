@@ -4,17 +4,11 @@
 
 #include <cstdio>
 
+#include "visible_text.hpp"
+
 namespace ombrel::devserver {
 
 namespace {
-
-bool needs_quotes(std::string_view text) {
-  if (text.empty()) return true;
-  for (unsigned char c : text) {
-    if (c <= 0x20 || c == 0x7f || c == '"' || c == '\\') return true;
-  }
-  return false;
-}
 
 // Cuts after max_chars UTF-8 characters; continuation bytes never start a character.
 std::string_view cut_chars(std::string_view text, std::size_t max_chars, bool& cut) {
@@ -28,38 +22,6 @@ std::string_view cut_chars(std::string_view text, std::size_t max_chars, bool& c
   }
   cut = false;
   return text;
-}
-
-std::string quoted(std::string_view text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (c < 0x20 || c == 0x7f) {
-          char escape[8];
-          std::snprintf(escape, sizeof escape, "\\u%04x", c);
-          out += escape;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
 }
 
 // Appends " label=value" when the value exists and is not empty.
@@ -101,7 +63,14 @@ std::string clock_text(std::chrono::system_clock::time_point time) {
 std::string field_value(std::string_view text) {
   bool cut = false;
   std::string_view kept = cut_chars(text, kMaxValueChars, cut);
-  std::string value = needs_quotes(text) ? quoted(kept) : std::string(kept);
+  std::string value;
+  if (is_plain(text)) {
+    value = kept;
+  } else {
+    value = "\"";
+    for (const std::string& piece : shown_pieces(kept, true)) value += piece;
+    value += "\"";
+  }
   if (cut) value += "...";
   return value;
 }
@@ -189,25 +158,61 @@ std::string policy_line(const Policy& policy, bool mode_from_command_line) {
   return line;
 }
 
-std::vector<std::string> prompt_lines(std::uint64_t id, const ApprovalRequest& request) {
-  std::string head =
-      "  #" + std::to_string(id) + " " + source_tag(request.source) + " " +
-      (request.tool_name.empty() ? std::string("(no tool name)") : field_value(request.tool_name));
-  if (request.session_id.empty()) {
-    head += " wants permission";
+namespace {
+
+void append_token(std::vector<std::string>& pieces, std::string_view value) {
+  for (std::string& piece : token_pieces(value)) pieces.push_back(std::move(piece));
+}
+
+// "PREFIX value", the value whole.
+std::vector<std::string> labelled(std::string_view prefix, std::string_view value) {
+  std::vector<std::string> pieces;
+  append_literal(pieces, prefix);
+  append_token(pieces, value);
+  return pieces;
+}
+
+}  // namespace
+
+std::vector<std::string> prompt_lines(std::uint64_t id, const ApprovalRequest& request,
+                                      std::size_t width) {
+  std::vector<std::string> lines;
+  auto add = [&](const std::vector<std::string>& pieces, std::size_t indent) {
+    for (std::string& row : wrap(pieces, width, indent)) lines.push_back(std::move(row));
+  };
+  std::vector<std::string> head;
+  append_literal(head, "  #" + std::to_string(id) + " [");
+  if (request.source.empty()) {
+    append_literal(head, "?");
   } else {
-    head += " wants permission (session " + field_value(request.session_id) + ")";
+    append_token(head, request.source);
   }
-  std::vector<std::string> lines{head};
-  if (request.detail)
-    lines.push_back("    " + request.detail->label + ": " + field_value(request.detail->text));
-  if (!request.cwd.empty()) lines.push_back("    cwd: " + field_value(request.cwd));
+  append_literal(head, "] ");
+  if (request.tool_name.empty()) {
+    append_literal(head, "(no tool name)");
+  } else {
+    append_token(head, request.tool_name);
+  }
+  append_literal(head, " wants permission");
+  if (!request.session_id.empty()) {
+    append_literal(head, " (session ");
+    append_token(head, request.session_id);
+    append_literal(head, ")");
+  }
+  add(head, 4);
+  if (request.detail) add(labelled("    " + request.detail->label + ": ", request.detail->text), 6);
+  if (!request.cwd.empty()) add(labelled("    cwd: ", request.cwd), 6);
   if (request.question) {
-    lines.push_back("    question: " + field_value(request.question->text));
+    add(labelled("    question: ", request.question->text), 6);
     const auto& options = request.question->options;
     for (std::size_t i = 0; i < options.size(); ++i) {
-      lines.push_back("      " + std::to_string(i) + ") " +
-                      (options[i] ? field_value(*options[i]) : std::string("(no label)")));
+      // Counted from 1 here and at the prompt; the hook is sent the index from 0.
+      const std::string number = "      " + std::to_string(i + 1) + ") ";
+      if (options[i]) {
+        add(labelled(number, *options[i]), 9);
+      } else {
+        lines.push_back(number + "(no label)");
+      }
     }
   }
   return lines;

@@ -16,9 +16,10 @@ namespace ombrel::devserver {
 // Local wall-clock time as "HH:MM:SS.mmm".
 std::string clock_text(std::chrono::system_clock::time_point time);
 
-// A value as one token: bare when it is plain, otherwise in double quotes with JSON
-// escapes, so that no value can break the line or be mistaken for two. Long values are cut
-// to kMaxValueChars characters and end in "...".
+// A value as one token: bare when it is plain, otherwise in double quotes with escapes
+// (see visible_text.hpp), so that no value can break the line, hide a part of itself or be
+// mistaken for two. Event lines stay one line each: long values are cut to kMaxValueChars
+// characters and end in "..."; the approval prompt shows every value whole.
 inline constexpr std::size_t kMaxValueChars = 120;
 std::string field_value(std::string_view text);
 
@@ -42,8 +43,10 @@ std::string lookup_line(std::string_view clock, std::string_view tmux_name,
 // "approvals: MODE ..." naming the mode, where it came from, and the rules before it.
 std::string policy_line(const Policy& policy, bool mode_from_command_line);
 
-// The lines shown above the input line while the terminal decides a request.
-std::vector<std::string> prompt_lines(std::uint64_t id, const ApprovalRequest& request);
+// The lines shown above the input line while the terminal decides a request: every
+// payload text whole, wrapped to width columns. Options are numbered from 1.
+std::vector<std::string> prompt_lines(std::uint64_t id, const ApprovalRequest& request,
+                                      std::size_t width);
 // The input line itself (no line break).
 std::string prompt_input(const ApprovalRequest& request);
 

@@ -46,9 +46,10 @@ Status add_deny_tool(Options& options, const std::string& value) {
 }
 
 Status set_answer(Options& options, const std::string& value) {
-  auto index = parse_number<std::uint64_t>(value);
-  if (!index) return fail("--answer needs an option number (0 for the first option)");
-  options.answer = index;
+  auto number = parse_number<std::uint64_t>(value);
+  if (!number || *number == 0)
+    return fail("--answer needs an option number (1 for the first option)");
+  options.answer = number;
   return {};
 }
 
@@ -90,16 +91,18 @@ std::string url_of(const ListenAddress& address) {
 
 Result<Options> parse_options(const std::vector<std::string>& args) {
   Options options;
+  // Help and version win wherever they stand, whatever else the line holds: someone who
+  // asks for them gets them, not a complaint about another word.
   for (std::size_t i = 1; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (arg == "-h" || arg == "--help") {
+    if (args[i] == "-h" || args[i] == "--help") {
       options.action = Action::Help;
       return options;
     }
-    if (arg == "--version") {
-      options.action = Action::Version;
-      return options;
-    }
+    if (args[i] == "--version") options.action = Action::Version;
+  }
+  if (options.action == Action::Version) return options;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string& arg = args[i];
     std::size_t equals = arg.find('=');
     std::string name = arg.substr(0, equals);
     auto setter = value_options().find(name);
@@ -142,12 +145,12 @@ Options:
                          passthrough  hand the decision back to the agent (default when
                                       stdin is not a terminal)
   --deny-tool NAME     always deny the tool NAME (exact name; repeat for more tools)
-  --answer N           answer AskUserQuestion with option N (0 is the first option)
+  --answer N           answer AskUserQuestion with option N (1 is the first option)
   -h, --help           show this help
   --version            show the version
 
 At the prompt: y = allow, n [message] = deny (the message goes to the agent),
-p = passthrough, or an option number for a question.
+p = passthrough, or an option number for a question (1 is the first option).
 SIGINT or SIGTERM stops the server; approvals still waiting are released without a decision.
 )";
 }

@@ -30,10 +30,11 @@ struct Options {
   std::optional<std::string> events_path;
   std::optional<Mode> mode;  // nothing: decided by effective_mode
   std::vector<std::string> deny_tools;
-  std::optional<std::uint64_t> answer;
+  std::optional<std::uint64_t> answer;  // counted from 1
 };
 
 // args[0] is the program name. "--name value" and "--name=value" are both accepted.
+// -h/--help or --version anywhere asks for that and nothing else (help first).
 Result<Options> parse_options(const std::vector<std::string>& args);
 
 // Without --decide: ask on a terminal; elsewhere nobody could answer, so the request goes

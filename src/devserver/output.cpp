@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <system_error>
@@ -38,6 +39,14 @@ void Console::line(std::string_view text) {
   out += "\n";
   out += input_line_;
   write_all(out);
+}
+
+std::size_t Console::columns() const {
+  constexpr std::size_t kUnknownWidth = 80;
+  winsize size{};
+  if (!is_terminal_ || ::ioctl(fd_, TIOCGWINSZ, &size) != 0 || size.ws_col == 0)
+    return kUnknownWidth;
+  return size.ws_col;
 }
 
 void Console::show_prompt(const std::vector<std::string>& lines, std::string input_line) {

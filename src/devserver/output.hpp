@@ -24,6 +24,9 @@ class Console {
   Console(int fd, bool input_echoes);
 
   void line(std::string_view text);
+  // The terminal's width in columns, asked anew each time (it may be resized); 80 when the
+  // console is not a terminal or does not say.
+  std::size_t columns() const;
   void show_prompt(const std::vector<std::string>& lines, std::string input_line);
   void end_prompt();
 

@@ -31,7 +31,8 @@ void Prompter::run() {
 
 void Prompter::ask(const PendingApproval& approval) {
   const std::string id = "#" + std::to_string(approval.id);
-  console_.show_prompt(prompt_lines(approval.id, approval.request), prompt_input(approval.request));
+  console_.show_prompt(prompt_lines(approval.id, approval.request, console_.columns()),
+                       prompt_input(approval.request));
   for (;;) {
     ReadResult read = reader_.next();
     switch (read.event) {

@@ -65,13 +65,13 @@ TEST(Devserver, StateReportsAreShownAndAppendedOneLineEach) {
 TEST(Devserver, ApprovalsFollowThePolicy) {
   const Json read = {{"file_path", "/w/a"}};
   const std::tuple<std::vector<std::string>, std::string, Json, std::string> cases[] = {
-      {{"--decide", "allow", "--deny-tool", "Bash", "--answer", "1"}, "Bash", {}, "deny"},
-      {{"--decide", "allow", "--deny-tool", "Bash", "--answer", "1"}, "Read", read, "allow"},
-      {{"--decide", "allow", "--deny-tool", "Bash", "--answer", "1"},
+      {{"--decide", "allow", "--deny-tool", "Bash", "--answer", "2"}, "Bash", {}, "deny"},
+      {{"--decide", "allow", "--deny-tool", "Bash", "--answer", "2"}, "Read", read, "allow"},
+      {{"--decide", "allow", "--deny-tool", "Bash", "--answer", "2"},  // counted from 1
        "AskUserQuestion",
        kQuestion,
        "answer:1"},
-      {{"--decide", "allow", "--answer", "2"}, "AskUserQuestion", kQuestion, "allow"},
+      {{"--decide", "allow", "--answer", "3"}, "AskUserQuestion", kQuestion, "allow"},
       {{"--decide", "deny"}, "Read", read, "deny"},
       {{}, "Read", read, "passthrough"},  // the default when stdin is not a terminal
   };
@@ -101,8 +101,8 @@ TEST(Devserver, ApprovalsWaitForTheTerminal) {
             "use the test target");
 
   Connection question = hold(*server, permission("AskUserQuestion", "s1", kQuestion));
-  ASSERT_TRUE(server->wait_for("1) Blue"));
-  server->type("1\n");
+  ASSERT_TRUE(server->wait_for("2) Blue"));  // numbered from 1, sent from 0
+  server->type("2\n");
   EXPECT_EQ(behavior_of(question.reply()), "answer:1");
 
   // Without a terminal to ask, later approvals go back to the agent.
@@ -262,6 +262,23 @@ TEST(Devserver, StartupMistakes) {
     EXPECT_EQ(result.exit_code, code) << error;
     EXPECT_EQ(result.out, "");
     EXPECT_NE(result.err.find(error), std::string::npos) << result.err;
+  }
+}
+
+TEST(Devserver, HelpAndVersionAnswerBeforeAnythingElse) {
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"--help"}, "Usage: ombrel-devserver [options]\n"},
+      {{"--listen", "nowhere", "-h"}, "Usage: ombrel-devserver [options]\n"},
+      {{"--colour", "--version"}, "ombrel-devserver "},
+  };
+  for (const auto& [args, first_words] : cases) {
+    ProcessOptions options;
+    options.argv = {OMBREL_DEVSERVER_PATH};
+    options.argv.insert(options.argv.end(), args.begin(), args.end());
+    ProcessResult result = run_process(options);
+    EXPECT_EQ(result.exit_code, 0) << args.back();
+    EXPECT_EQ(result.out.rfind(first_words, 0), 0u) << result.out;
+    EXPECT_EQ(result.err, "");
   }
 }
 

@@ -59,7 +59,7 @@ TEST(WithTheHook, StateReportLandsInTheEventsFile) {
 TEST(WithTheHook, DecisionsReachEachAgentInItsDialect) {
   TempDir dir;
   auto server = DevServer::start(OMBREL_DEVSERVER_PATH,
-                                 {"--decide", "allow", "--deny-tool", "Bash", "--answer", "1"});
+                                 {"--decide", "allow", "--deny-tool", "Bash", "--answer", "2"});
   ASSERT_TRUE(server);
   const Json question =
       Json::parse(R"({"questions":[{"question":"Which?","options":["Red","Blue"]}]})");

@@ -5,8 +5,8 @@
 namespace ombrel::devserver {
 namespace {
 
-// Option 1 has no usable label and option 2 only a description: the hook can answer 0 and
-// 2 but not 1, and the server must not offer what the hook cannot use.
+// Option 2 has no usable label and option 3 only a description: the hook can take indexes
+// 0 and 2 (options 1 and 3) but not 1, and the server must not offer what it cannot use.
 ApprovalRequest request_for(const std::string& tool) {
   const Json questions = Json::parse(R"({"questions":[{"question":" Color? ","options":[
       {"label":"Red"}, "  ", {"label":7,"description":"Blue"}]}]})");
@@ -45,18 +45,19 @@ TEST(ChooseDecision, RulesComeBeforeTheMode) {
       {"ask leaves it to the terminal", {Mode::Ask, {}, {}}, "Read", std::nullopt},
       {"a listed tool is denied", {Mode::Ask, {"Write", "Bash"}, {}}, "Bash", "deny"},
       {"tool names match exactly", {Mode::Allow, {"Bash"}, {}}, "bash", "allow"},
-      {"--answer picks the option", {Mode::Ask, {}, 2}, "AskUserQuestion", "answer:2"},
+      {"--answer picks the option", {Mode::Ask, {}, 3}, "AskUserQuestion", "answer:2"},
+      {"--answer counts from 1", {Mode::Ask, {}, 1}, "AskUserQuestion", "answer:0"},
       {"an unlabelled option falls back to the mode",
-       {Mode::Deny, {}, 1},
+       {Mode::Deny, {}, 2},
        "AskUserQuestion",
        "deny"},
       {"a missing option falls back to the mode",
-       {Mode::Ask, {}, 3},
+       {Mode::Ask, {}, 4},
        "AskUserQuestion",
        std::nullopt},
-      {"--answer is for questions only", {Mode::Allow, {}, 0}, "Bash", "allow"},
+      {"--answer is for questions only", {Mode::Allow, {}, 1}, "Bash", "allow"},
       {"the deny rule beats --answer",
-       {Mode::Allow, {"AskUserQuestion"}, 0},
+       {Mode::Allow, {"AskUserQuestion"}, 1},
        "AskUserQuestion",
        "deny"},
   };
@@ -81,10 +82,12 @@ TEST(ParseReply, TypedAnswers) {
       {"n", "Bash", "deny", "Denied by ombrel-devserver"},
       {"deny   not in this repo ", "Bash", "deny", "not in this repo"},
       {"p", "Bash", "passthrough", ""},
-      {" 2 ", "AskUserQuestion", "answer:2", ""},
-      {"1", "AskUserQuestion", std::nullopt, ""},  // no label
-      {"3", "AskUserQuestion", std::nullopt, ""},  // no such option
-      {"+2", "AskUserQuestion", std::nullopt, ""},
+      {" 3 ", "AskUserQuestion", "answer:2", ""},  // counted from 1, sent from 0
+      {"1", "AskUserQuestion", "answer:0", ""},
+      {"2", "AskUserQuestion", std::nullopt, ""},  // no label
+      {"4", "AskUserQuestion", std::nullopt, ""},  // no such option
+      {"0", "AskUserQuestion", std::nullopt, ""},  // there is no option 0
+      {"+3", "AskUserQuestion", std::nullopt, ""},
       {"0", "Bash", std::nullopt, ""},
       {"yess", "Bash", std::nullopt, ""},
       {"", "Bash", std::nullopt, ""},

@@ -22,6 +22,10 @@ TEST(ParseOptions, EveryOptionInBothSpellings) {
   EXPECT_EQ(o.answer, 2u);
   EXPECT_EQ(url_of(parse({}).value().listen), "http://127.0.0.1:7337");
   EXPECT_EQ(parse({"--help", "--bogus"}).value().action, Action::Help);
+  // Help and version come before anything else on the line, mistakes included.
+  EXPECT_EQ(parse({"--bogus", "--listen", "--help"}).value().action, Action::Help);
+  EXPECT_EQ(parse({"--answer", "0", "--version"}).value().action, Action::Version);
+  EXPECT_EQ(parse({"--version", "-h"}).value().action, Action::Help);
 }
 
 TEST(ParseOptions, Mistakes) {
@@ -37,6 +41,7 @@ TEST(ParseOptions, Mistakes) {
       {{"--decide=ALLOW"}, "allow, deny, passthrough or ask"},
       {{"--deny-tool="}, "needs a tool name"},
       {{"--answer", "-1"}, "needs an option number"},
+      {{"--answer", "0"}, "1 for the first option"},
   };
   for (const auto& [args, error] : cases) {
     auto parsed = parse(args);
