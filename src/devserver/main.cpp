@@ -13,6 +13,7 @@
 
 #include "common/version.hpp"
 #include "event_line.hpp"
+#include "front.hpp"
 #include "line_reader.hpp"
 #include "options.hpp"
 #include "output.hpp"
@@ -40,6 +41,7 @@ int serve(const Options& options) {
   if (Status blocked = SignalWatcher::block_signals(); !blocked) {
     return complain(blocked.error(), kExitFailure);
   }
+  raise_descriptor_limit();
   const bool stdin_is_terminal = ::isatty(STDIN_FILENO) == 1;
   const Policy policy{effective_mode(options.mode, stdin_is_terminal), options.deny_tools,
                       options.answer};

@@ -59,4 +59,10 @@ Json error_body(std::string_view message) {
   return body;
 }
 
+Reply refusal_reply(const Refusal& refusal) {
+  Reply reply{refusal.status, compact(error_body(refusal.message)), {}};
+  if (refusal.status == 405) reply.headers.emplace_back("Allow", "POST");
+  return reply;
+}
+
 }  // namespace ombrel::devserver

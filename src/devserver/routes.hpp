@@ -6,6 +6,7 @@
 #include <variant>
 
 #include "common/result.hpp"
+#include "http_reply.hpp"
 #include "json_fields.hpp"
 
 namespace ombrel::devserver {
@@ -34,5 +35,8 @@ Result<Json> parse_object_body(std::string_view body);
 
 // {"error": message}
 Json error_body(std::string_view message);
+
+// The refusal as an answer: its status, the error body, and "Allow: POST" with a 405.
+Reply refusal_reply(const Refusal& refusal);
 
 }  // namespace ombrel::devserver

@@ -1,13 +1,10 @@
 #include "server.hpp"
 
-#include <httplib.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <string>
 
-#include "connection_threads.hpp"
 #include "event_line.hpp"
 #include "routes.hpp"
 
@@ -19,27 +16,12 @@ std::string now() {
   return clock_text(std::chrono::system_clock::now());
 }
 
-void respond(httplib::Response& response, int status, const Json& body) {
-  response.status = status;
-  response.set_content(compact(body), "application/json");
+Reply respond(const Json& body) {
+  return Reply{200, compact(body), {}};
 }
 
-void refuse(httplib::Response& response, int status, std::string_view message) {
-  respond(response, status, error_body(message));
-}
-
-// Errors that cpp-httplib produces itself (unparsable request, body too large, unknown
-// method) get the same JSON form as the server's own refusals.
-httplib::Server::HandlerResponse describe_error(const httplib::Request&,
-                                                httplib::Response& response) {
-  if (!response.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
-  std::string message = "request failed";
-  if (response.status == 400) message = "malformed HTTP request";
-  if (response.status == 404) message = "no such endpoint";
-  if (response.status == 413) message = "the body is too large";
-  if (response.status == 414) message = "the request target is too long";
-  refuse(response, response.status, message);
-  return httplib::Server::HandlerResponse::Handled;
+Reply refuse(int status, std::string message) {
+  return refusal_reply(Refusal{status, std::move(message)});
 }
 
 void warn(std::string_view text) {
@@ -47,197 +29,147 @@ void warn(std::string_view text) {
   (void)!::write(STDERR_FILENO, line.data(), line.size());
 }
 
+// Counts an approval as waiting for as long as it lives.
+class WaitingSlot {
+ public:
+  explicit WaitingSlot(std::atomic<std::size_t>& waiting) : waiting_(waiting) {
+    taken_ = ++waiting_ <= kMaxWaitingApprovals;
+  }
+  ~WaitingSlot() { --waiting_; }
+  WaitingSlot(const WaitingSlot&) = delete;
+  WaitingSlot& operator=(const WaitingSlot&) = delete;
+  bool taken() const { return taken_; }
+
+ private:
+  std::atomic<std::size_t>& waiting_;
+  bool taken_ = false;
+};
+
 }  // namespace
 
 DevServer::DevServer(Policy policy, Console& console, EventsFile* events)
-    : policy_(std::move(policy)),
-      console_(console),
-      events_(events),
-      http_(std::make_unique<httplib::Server>()) {
-  http_->new_task_queue = [] { return new ConnectionThreads(kMaxConnections); };
-  // One request per connection: the launcher reads an answer until the server closes.
-  http_->set_keep_alive_max_count(1);
-  http_->set_payload_max_length(kMaxBodyBytes);
-  // Only SO_REUSEADDR: the library's default adds SO_REUSEPORT, which would let a second
-  // server bind the same port and quietly take half of the connections. The descriptor is
-  // kept for bind(); the last one offered is the one that got bound.
-  http_->set_socket_options([this](int fd) {
-    int on = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    listen_fd_ = fd;
-  });
-  http_->set_error_handler(httplib::Server::HandlerWithResponse(describe_error));
-  http_->set_exception_handler([](const httplib::Request&, httplib::Response& response,
-                                  std::exception_ptr) { refuse(response, 500, "internal error"); });
-
-  auto dispatch = [this](const httplib::Request& request, httplib::Response& response) {
-    handle(request, response);
-  };
-  // Every method reaches the same handler, so that a wrong method on a known path is told
-  // apart (405) from an unknown path (404).
-  const std::string any = ".*";
-  http_->Post(any, dispatch);
-  http_->Get(any, dispatch);
-  http_->Put(any, dispatch);
-  http_->Patch(any, dispatch);
-  http_->Delete(any, dispatch);
-  http_->Options(any, dispatch);
-}
+    : policy_(std::move(policy)), console_(console), events_(events) {}
 
 DevServer::~DevServer() {
   stop();
 }
 
 Result<ListenAddress> DevServer::bind(const ListenAddress& address) {
+  auto front = Front::listen(address);
+  if (!front) {
+    return fail("cannot listen on " + url_of(address) + ": " + front.error());
+  }
+  front_ = front.take();
   ListenAddress bound = address;
-  if (address.port == 0) {
-    bound.port = http_->bind_to_any_port(address.host);
-    if (bound.port < 0) bound.port = 0;
-  } else if (!http_->bind_to_port(address.host, address.port)) {
-    bound.port = 0;
-  }
-  if (bound.port == 0) {
-    return fail("cannot listen on " + url_of(address) +
-                ": the address is in use or not available on this machine");
-  }
-  // The library listens with a backlog of 5; a burst of hooks connecting at once would
-  // then see connections dropped and retried a second later. Listening again only raises
-  // the backlog.
-  if (listen_fd_ >= 0) ::listen(listen_fd_, SOMAXCONN);
+  bound.port = front_->port();
   return bound;
 }
 
 Status DevServer::run() {
-  {
-    std::lock_guard lock(run_mutex_);
-    if (stopping_) return {};
-    running_ = true;
-  }
-  const bool served = http_->listen_after_bind();
-  bool asked_to_stop = false;
-  {
-    std::lock_guard lock(run_mutex_);
-    running_ = false;
-    asked_to_stop = stopping_;
-  }
-  run_changed_.notify_all();
-  if (!served && !asked_to_stop) return fail("accepting connections failed");
-  return {};
+  if (!front_) return fail("the server is not listening");
+  Status served = front_->run(
+      [this](ConnectionId id, HttpRequest request) { dispatch(id, std::move(request)); });
+  handlers_.wait_idle();
+  return served;
 }
 
 std::size_t DevServer::stop() {
   const std::size_t released = board_.close();
-  std::unique_lock lock(run_mutex_);
-  stopping_ = true;
-  // A stop that comes between run()'s check and the listening loop's start is not seen by
-  // the library, so it is repeated until run() has returned.
-  while (running_) {
-    http_->stop();
-    run_changed_.wait_for(lock, std::chrono::milliseconds(20));
-  }
+  if (front_) front_->stop();
   return released;
 }
 
-void DevServer::handle(const httplib::Request& request, httplib::Response& response) {
-  auto routed = route(request.method, request.path);
-  if (auto* refusal = std::get_if<Refusal>(&routed)) {
-    if (refusal->status == 405) response.set_header("Allow", "POST");
-    refuse(response, refusal->status, refusal->message);
-    return;
-  }
-  auto body = parse_object_body(request.body);
-  if (!body) {
-    refuse(response, 400, body.error());
-    return;
-  }
-  switch (std::get<Endpoint>(routed)) {
-    case Endpoint::State:
-      on_state(body.value(), response);
-      break;
-    case Endpoint::Permission:
-      on_permission(body.value(), response);
-      break;
-    case Endpoint::Cancel:
-      on_cancel(body.value(), response);
-      break;
-    case Endpoint::TmuxRegister:
-      on_register(body.value(), response);
-      break;
-    case Endpoint::TmuxLookup:
-      on_lookup(body.value(), response);
-      break;
-  }
+void DevServer::dispatch(ConnectionId id, HttpRequest request) {
+  const bool started = handlers_.spawn(
+      [this, id, request = std::move(request)] { front_->answer(id, handle(request)); });
+  if (!started) front_->answer(id, refuse(503, "ombrel-devserver is too busy; try again"));
 }
 
-void DevServer::on_state(const Json& body, httplib::Response& response) {
+Reply DevServer::handle(const HttpRequest& request) {
+  try {
+    auto routed = route(request.method, request.path);
+    if (auto* refusal = std::get_if<Refusal>(&routed)) return refusal_reply(*refusal);
+    auto body = parse_object_body(request.body);
+    if (!body) return refuse(400, body.error());
+    switch (std::get<Endpoint>(routed)) {
+      case Endpoint::State:
+        return on_state(body.value());
+      case Endpoint::Permission:
+        return on_permission(body.value());
+      case Endpoint::Cancel:
+        return on_cancel(body.value());
+      case Endpoint::TmuxRegister:
+        return on_register(body.value());
+      case Endpoint::TmuxLookup:
+        return on_lookup(body.value());
+    }
+  } catch (const std::exception&) {
+  }
+  return refuse(500, "internal error");
+}
+
+Reply DevServer::on_state(const Json& body) {
   registry_.note_state_report(body);
   if (events_ != nullptr) {
     if (Status appended = events_->append(body); !appended) warn(appended.error());
   }
   console_.line(state_line(now(), body));
-  respond(response, 200, Json::object());
+  return respond(Json::object());
 }
 
-void DevServer::on_permission(const Json& body, httplib::Response& response) {
+Reply DevServer::on_permission(const Json& body) {
   ApprovalRequest request = read_approval_request(body);
   const std::uint64_t id = ++next_id_;
   std::optional<Decision> decision = choose_decision(policy_, request);
-  // Opened before it is announced: a cancel that follows the announcement must find it.
-  const bool opened = !decision && board_.open(id, request);
-  console_.line(permission_line(now(), id, request));
-
   if (!decision) {
-    if (!opened) {
-      refuse(response, 503, "ombrel-devserver is shutting down");
-      return;
+    WaitingSlot slot(waiting_);
+    if (!slot.taken()) {
+      console_.line(permission_line(now(), id, request) + ": refused, " +
+                    std::to_string(kMaxWaitingApprovals) + " approvals are waiting already");
+      return refuse(503, "too many approvals are waiting");
     }
+    // Opened before it is announced: a cancel that follows the announcement must find it.
+    const bool opened = board_.open(id, request);
+    console_.line(permission_line(now(), id, request));
+    if (!opened) return refuse(503, "ombrel-devserver is shutting down");
     board_.show(id);
     Outcome outcome = board_.wait(id);
-    if (outcome.release == Release::Withdrawn) {
-      refuse(response, 410, "the approval was withdrawn");
-      return;
-    }
+    if (outcome.release == Release::Withdrawn) return refuse(410, "the approval was withdrawn");
     if (outcome.release == Release::ShuttingDown) {
-      refuse(response, 503, "ombrel-devserver is shutting down");
-      return;
+      return refuse(503, "ombrel-devserver is shutting down");
     }
     decision = std::move(outcome.decision);
+  } else {
+    console_.line(permission_line(now(), id, request));
   }
   console_.line(decision_line(now(), id, *decision));
-  respond(response, 200, decision_body(*decision));
+  return respond(decision_body(*decision));
 }
 
-void DevServer::on_cancel(const Json& body, httplib::Response& response) {
+Reply DevServer::on_cancel(const Json& body) {
   const Json* session = member(body, "session_id");
   if (session == nullptr || !session->is_string()) {
-    refuse(response, 400, "\"session_id\" must be a string");
-    return;
+    return refuse(400, "\"session_id\" must be a string");
   }
   const std::string& session_id = session->get_ref<const std::string&>();
   std::vector<std::uint64_t> withdrawn = board_.withdraw_session(session_id);
   console_.line(cancel_line(now(), session_id, withdrawn));
-  respond(response, 200, Json{{"withdrawn", withdrawn.size()}});
+  return respond(Json{{"withdrawn", withdrawn.size()}});
 }
 
-void DevServer::on_register(const Json& body, httplib::Response& response) {
-  if (Status added = registry_.add_registration(body); !added) {
-    refuse(response, 400, added.error());
-    return;
-  }
+Reply DevServer::on_register(const Json& body) {
+  if (Status added = registry_.add_registration(body); !added) return refuse(400, added.error());
   console_.line(register_line(now(), body));
-  respond(response, 200, Json::object());
+  return respond(Json::object());
 }
 
-void DevServer::on_lookup(const Json& body, httplib::Response& response) {
+Reply DevServer::on_lookup(const Json& body) {
   const Json* name = member(body, "tmux_name");
-  if (name == nullptr || !name->is_string()) {
-    refuse(response, 400, "\"tmux_name\" must be a string");
-    return;
-  }
+  if (name == nullptr || !name->is_string()) return refuse(400, "\"tmux_name\" must be a string");
   const std::string& tmux_name = name->get_ref<const std::string&>();
   std::optional<std::string> session_id = registry_.agent_session(tmux_name);
   console_.line(lookup_line(now(), tmux_name, session_id));
-  respond(response, 200, lookup_answer(session_id));
+  return respond(lookup_answer(session_id));
 }
 
 }  // namespace ombrel::devserver

@@ -1,32 +1,28 @@
-// The HTTP side of the stand-in desktop server: the five endpoints the hook and the
-// launcher call, each answered with JSON on a connection that is closed afterwards.
+// The stand-in desktop server: the five endpoints the hook and the launcher call, each
+// answered with JSON on a connection that is closed afterwards.
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 
 #include "approvals.hpp"
 #include "common/result.hpp"
 #include "decision.hpp"
+#include "front.hpp"
+#include "handler_threads.hpp"
 #include "options.hpp"
 #include "output.hpp"
 #include "tmux_registry.hpp"
 
-namespace httplib {
-class Server;
-struct Request;
-struct Response;
-}  // namespace httplib
-
 namespace ombrel::devserver {
 
-// Connections served at the same time; beyond this, new ones wait in the listen backlog.
-inline constexpr std::size_t kMaxConnections = 512;
-// Larger request bodies are refused with 413.
-inline constexpr std::size_t kMaxBodyBytes = 16 * 1024 * 1024;
+// Approvals that may wait for the terminal at once; beyond this a request is refused with
+// 503 (the hook then answers its agent harmlessly), so that waiting approvals can never
+// take every thread.
+inline constexpr std::size_t kMaxWaitingApprovals = 512;
+// Requests answered at once: every waiting approval and room for the quick ones beside.
+inline constexpr std::size_t kMaxHandlers = kMaxWaitingApprovals + 64;
 
 class DevServer {
  public:
@@ -38,23 +34,24 @@ class DevServer {
 
   // Binds and listens; the result has the port actually in use (port 0 picks one).
   Result<ListenAddress> bind(const ListenAddress& address);
-  // Serves connections until stop(). Fails only when serving could not start.
+  // Serves connections until stop(), then waits for the requests being answered.
   Status run();
   // Releases every waiting approval (their clients get 503), refuses new ones and makes
-  // run() return. Safe from any thread and more than once; returns how many approvals the
-  // call released.
+  // run() return soon, whatever the clients do. Safe from any thread and more than once;
+  // returns how many approvals the call released.
   std::size_t stop();
 
   // The approvals that wait for the terminal; a Prompter answers them.
   ApprovalBoard& board() { return board_; }
 
  private:
-  void handle(const httplib::Request& request, httplib::Response& response);
-  void on_state(const Json& body, httplib::Response& response);
-  void on_permission(const Json& body, httplib::Response& response);
-  void on_cancel(const Json& body, httplib::Response& response);
-  void on_register(const Json& body, httplib::Response& response);
-  void on_lookup(const Json& body, httplib::Response& response);
+  void dispatch(ConnectionId id, HttpRequest request);
+  Reply handle(const HttpRequest& request);
+  Reply on_state(const Json& body);
+  Reply on_permission(const Json& body);
+  Reply on_cancel(const Json& body);
+  Reply on_register(const Json& body);
+  Reply on_lookup(const Json& body);
 
   Policy policy_;
   Console& console_;
@@ -62,13 +59,10 @@ class DevServer {
   ApprovalBoard board_;
   TmuxRegistry registry_;
   std::atomic<std::uint64_t> next_id_{0};
-  std::unique_ptr<httplib::Server> http_;
-  int listen_fd_ = -1;
-
-  std::mutex run_mutex_;
-  std::condition_variable run_changed_;
-  bool running_ = false;
-  bool stopping_ = false;
+  std::atomic<std::size_t> waiting_{0};
+  std::unique_ptr<Front> front_;
+  // Last, so that it is destroyed first: it waits for the handlers, which use the rest.
+  HandlerThreads handlers_{kMaxHandlers};
 };
 
 }  // namespace ombrel::devserver

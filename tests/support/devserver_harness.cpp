@@ -52,6 +52,10 @@ Connection::Connection(std::uint16_t port, const std::string& bytes) {
   address.sin_port = htons(port);
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   EXPECT_EQ(::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  send(bytes);
+}
+
+void Connection::send(const std::string& bytes) {
   for (std::size_t sent = 0; sent < bytes.size();) {
     ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
     if (n < 0 && errno == EINTR) continue;

@@ -30,6 +30,7 @@ class Connection {
   Connection(Connection&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
   Connection(const Connection&) = delete;
 
+  void send(const std::string& bytes);  // more of the request; a refusal stops it quietly
   void end_writing();
   bool answered() const;  // something (an answer or the close) is there to read now
   HttpReply reply();      // reads until the close, for at most 20 seconds

@@ -2,8 +2,11 @@
 // and that no client can stall or break it.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 
+#include <chrono>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "devserver_harness.hpp"
 #include "process.hpp"
@@ -13,6 +16,8 @@ namespace ombrel::test {
 namespace {
 
 using Json = nlohmann::json;
+using std::chrono::steady_clock;
+using namespace std::chrono_literals;
 
 std::string permission(const std::string& tool, const std::string& session,
                        Json input = {{"command", "make"}}) {
@@ -31,6 +36,12 @@ std::string behavior_of(const HttpReply& reply) {
   Json body = Json::parse(reply.body, nullptr, false);
   const Json::json_pointer at("/hookSpecificOutput/decision/behavior");
   return body.is_object() && body.contains(at) ? body.at(at).get<std::string>() : "(none)";
+}
+
+std::string repeated(const std::string& text, std::size_t times) {
+  std::string out;
+  for (std::size_t i = 0; i < times; ++i) out += text;
+  return out;
 }
 
 Connection hold(const DevServer& server, const std::string& body) {
@@ -211,6 +222,12 @@ TEST(Devserver, MalformedRequestsAreRefusedAndServingGoesOn) {
       {"BREW /state HTTP/1.1\r\nHost: x\r\n\r\n", 400},
       {"POST /state HTTP/1.1\r\nContent-Length: lots\r\n\r\n{}", 400},
       {request_text("POST", "/state", std::string(16 * 1024 * 1024 + 1, ' ')), 413},
+      {"POST /state HTTP/1.1\r\n" + repeated("X-Filler: " + std::string(90, 'x') + "\r\n", 10000) +
+           "\r\n",
+       431},
+      {"POST /state HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n" +
+           repeated("10000\r\n" + std::string(0x10000, ' ') + "\r\n", 320) + "0\r\n\r\n",
+       413},
   };
   const Json probe = {{"source", "probe"}, {"event", "Ping"}};
   for (const auto& [bytes, status] : cases) {
@@ -280,6 +297,66 @@ TEST(Devserver, HelpAndVersionAnswerBeforeAnythingElse) {
     EXPECT_EQ(result.out.rfind(first_words, 0), 0u) << result.out;
     EXPECT_EQ(result.err, "");
   }
+}
+
+// The hostile clients below cost the server a descriptor each, never a thread or a slot
+// that a report needs.
+const std::string kProbe = R"({"source":"probe","event":"Ping"})";
+
+TEST(Devserver, ATricklingClientIsCutOffWhileReportsArrive) {
+  auto server = DevServer::start(OMBREL_DEVSERVER_PATH, {});
+  ASSERT_TRUE(server);
+  const std::string request = request_text("POST", "/state", R"({"source":"slow","event":"Stop"})");
+  Connection slow(server->port(), "");
+  const auto start = steady_clock::now();
+  for (std::size_t sent = 0; sent < request.size() && !slow.answered(); ++sent) {
+    slow.send(request.substr(sent, 1));  // a byte every 100 ms: whole after about 14 s
+    if (sent % 10 == 0) {
+      EXPECT_EQ(post(server->port(), "/state", kProbe).status, 200);
+    }
+    std::this_thread::sleep_for(100ms);
+  }
+  const auto cut_after = steady_clock::now() - start;
+  EXPECT_EQ(slow.reply().status, 408);
+  EXPECT_GT(cut_after, 4s);
+  EXPECT_LT(cut_after, 8s);
+  EXPECT_EQ(server->output().find("[slow]"), std::string::npos);
+}
+
+TEST(Devserver, ManySlowConnectionsDoNotKeepAReportOut) {
+  constexpr std::size_t kSlow = 1500;  // more than the server keeps at once
+  rlimit files{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &files), 0);
+  if (files.rlim_cur < kSlow + 100) {
+    files.rlim_cur = std::min<rlim_t>(kSlow + 100, files.rlim_max);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &files), 0);
+  }
+  auto server = DevServer::start(OMBREL_DEVSERVER_PATH, {});
+  ASSERT_TRUE(server);
+  std::vector<Connection> slow;
+  for (std::size_t i = 0; i < kSlow; ++i)
+    slow.emplace_back(server->port(), "POST /state HTTP/1.1\r\n");
+  const auto start = steady_clock::now();
+  EXPECT_EQ(post(server->port(), "/state", kProbe).status, 200);
+  EXPECT_LT(steady_clock::now() - start, 2s);
+  EXPECT_TRUE(server->wait_for("[probe] Ping"));
+}
+
+TEST(Devserver, SigintStopsWithinASecondWhateverTheClientsDo) {
+  auto server = DevServer::start(OMBREL_DEVSERVER_PATH, {"--decide", "ask"});
+  ASSERT_TRUE(server);
+  std::vector<Connection> stalled;
+  for (int i = 0; i < 100; ++i) {
+    stalled.emplace_back(server->port(), "POST /sta");
+    stalled.emplace_back(server->port(), "POST /state HTTP/1.1\r\nContent-Length: 99\r\n\r\n{");
+  }
+  Connection waiting = hold(*server, permission("Bash", "s1"));
+  ASSERT_TRUE(server->wait_for("y = allow"));
+  const auto start = steady_clock::now();
+  ServerExit exit = server->stop(SIGINT);
+  EXPECT_LT(steady_clock::now() - start, 1s);
+  EXPECT_EQ(exit.exit_code, 0);
+  EXPECT_EQ(waiting.reply().status, 503);
 }
 
 }  // namespace
