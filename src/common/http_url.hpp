@@ -9,12 +9,13 @@ namespace ombrel {
 
 struct HttpUrlParts {
   std::string_view host;                 // as written, brackets of an IPv6 literal included
-  std::optional<std::string_view> port;  // the text after the authority's last ":", if any
+  std::optional<std::string_view> port;  // the text after the host's ":", if any
   std::string_view path;                 // from the first "/" after the authority; "/" if none
 };
 
 // Nothing when the URL does not begin with "http://" (exactly, lower case). Query and
-// fragment stay in the path; nothing is validated.
+// fragment stay in the path; nothing is validated. The port follows the authority's last ":"
+// unless that colon lies inside the brackets of an IPv6 literal ("http://[::1]" has none).
 inline std::optional<HttpUrlParts> split_http_url(std::string_view url) {
   constexpr std::string_view kScheme = "http://";
   if (url.substr(0, kScheme.size()) != kScheme) return std::nullopt;
@@ -23,10 +24,23 @@ inline std::optional<HttpUrlParts> split_http_url(std::string_view url) {
   const std::string_view authority = rest.substr(0, slash);
   HttpUrlParts parts;
   parts.path = slash == std::string_view::npos ? std::string_view("/") : rest.substr(slash);
-  const std::size_t colon = authority.rfind(':');
+  std::size_t colon = authority.rfind(':');
+  if (!authority.empty() && authority[0] == '[') {
+    const std::size_t close = authority.find(']');
+    if (close != std::string_view::npos && colon != std::string_view::npos && colon < close)
+      colon = std::string_view::npos;
+  }
   parts.host = authority.substr(0, colon);
   if (colon != std::string_view::npos) parts.port = authority.substr(colon + 1);
   return parts;
+}
+
+// The host to give the resolver: an IPv6 literal without its brackets ("[::1]" gives "::1").
+// The Host: line keeps them.
+inline std::string_view resolvable_host(std::string_view host) {
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
+    return host.substr(1, host.size() - 2);
+  return host;
 }
 
 }  // namespace ombrel

@@ -55,6 +55,25 @@ bool is_chunked(std::string_view headers) {
   return false;
 }
 
+// C0 and C1 controls, DEL and the space: none may reach the request head, where a line
+// break would end the request line or start a header of its own.
+bool has_control_or_space(std::string_view text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte <= 0x20 || byte == 0x7F) return true;
+    if (byte == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+        static_cast<unsigned char>(text[i + 1]) <= 0x9F)
+      return true;
+  }
+  return false;
+}
+
+// "100 Continue" and the other 1xx heads come before the real answer. 101 is no interim
+// answer: it says the connection no longer speaks HTTP, and is taken as a failing status.
+bool is_interim(std::optional<std::uint16_t> status) {
+  return status && *status >= 100 && *status <= 199 && *status != 101;
+}
+
 std::string status_error(std::uint16_t status, std::string_view body) {
   std::string_view shown = text::take_chars(utf8::trim(body), 500);
   std::string message = "HTTP " + std::to_string(status);
@@ -71,6 +90,7 @@ Result<std::uint16_t> parse_port(std::string_view text) {
 Result<ParsedUrl> parse_url(std::string_view url) {
   const auto parts = split_http_url(url);
   if (!parts) return fail("only http:// URLs are supported");
+  if (has_control_or_space(url)) return fail("server URL holds a control character or a space");
   ParsedUrl parsed{std::string(parts->host), 80, std::string(parts->path)};
   if (parts->port) {
     auto port = parse_port(*parts->port);
@@ -117,21 +137,23 @@ std::optional<std::string> decode_chunked_body(std::string_view rest) {
 }
 
 Result<Json> interpret_response(std::string_view response) {
-  std::size_t split = response.find("\r\n\r\n");
-  std::string_view headers = split == std::string_view::npos ? "" : response.substr(0, split);
-  std::string_view raw_body = split == std::string_view::npos ? "" : response.substr(split + 4);
+  std::string_view headers, raw_body;
+  std::optional<std::uint16_t> status;
+  for (;;) {
+    std::size_t split = response.find("\r\n\r\n");
+    headers = split == std::string_view::npos ? "" : response.substr(0, split);
+    raw_body = split == std::string_view::npos ? "" : response.substr(split + 4);
+    std::string_view first_line = headers.substr(0, headers.find('\n'));
+    if (!first_line.empty() && first_line.back() == '\r') first_line.remove_suffix(1);
+    status = headers.empty() ? std::nullopt : status_code(first_line);
+    if (!is_interim(status)) break;
+    response = raw_body;  // an interim head has no body: the real answer follows it
+  }
 
   std::optional<std::string> decoded;
   if (is_chunked(headers)) decoded = decode_chunked_body(raw_body);
   std::string_view body = decoded ? std::string_view(*decoded) : raw_body;
-
-  std::size_t line_end = headers.find('\n');
-  std::string_view first_line = headers.substr(0, line_end);
-  if (!first_line.empty() && first_line.back() == '\r') first_line.remove_suffix(1);
-  if (!headers.empty()) {
-    auto status = status_code(first_line);
-    if (status && (*status < 200 || *status > 299)) return fail(status_error(*status, body));
-  }
+  if (status && (*status < 200 || *status > 299)) return fail(status_error(*status, body));
 
   std::string_view trimmed = utf8::trim(body);
   if (trimmed.empty()) return Json::object();
@@ -148,7 +170,8 @@ Result<Json> post_json(std::string_view url, const Json& body, std::chrono::mill
   if (!parsed) return Error{parsed.error()};
   std::string body_text = to_json_text(body);
 
-  auto connection = connect_tcp(parsed.value().host, parsed.value().port, deadline);
+  auto connection =
+      connect_tcp(std::string(resolvable_host(parsed.value().host)), parsed.value().port, deadline);
   if (!connection) return Error{connection.error()};
   const int fd = connection.value().get();
 

@@ -15,14 +15,15 @@
 namespace ombrel::hook {
 
 struct ParsedUrl {
-  std::string host;
+  std::string host;  // as written: an IPv6 literal keeps its brackets, as the Host: line needs
   std::uint16_t port = 80;
   std::string path;  // always begins with "/"
 };
 
 inline constexpr std::size_t kMaxResponseBytes = std::size_t{64} << 20;
 
-// "http://host[:port][/path]"; query and fragment stay in the path.
+// "http://host[:port][/path]"; query and fragment stay in the path. A URL holding a control
+// character or a space is refused: it would be written into the request head.
 Result<ParsedUrl> parse_url(std::string_view url);
 // Unsigned 16-bit decimal with an optional leading "+", with the parser's error texts.
 Result<std::uint16_t> parse_port(std::string_view text);

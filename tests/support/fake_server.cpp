@@ -26,23 +26,30 @@ void close_on_exec(int fd) {
   fcntl(fd, F_SETFD, fcntl(fd, F_GETFD) | FD_CLOEXEC);
 }
 
-int listen_on_loopback(std::uint16_t* port) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
+int listen_on_loopback(std::uint16_t* port, Loopback loopback = Loopback::V4) {
+  const bool v6 = loopback == Loopback::V6;
+  int fd = socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
   if (fd < 0) throw std::runtime_error("socket failed");
   close_on_exec(fd);
   int one = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 512) != 0) {
+  sockaddr_storage storage{};
+  socklen_t len = v6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+  auto* addr = reinterpret_cast<sockaddr*>(&storage);
+  if (v6) {
+    reinterpret_cast<sockaddr_in6*>(addr)->sin6_family = AF_INET6;
+    reinterpret_cast<sockaddr_in6*>(addr)->sin6_addr = in6addr_loopback;
+  } else {
+    reinterpret_cast<sockaddr_in*>(addr)->sin_family = AF_INET;
+    reinterpret_cast<sockaddr_in*>(addr)->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  }
+  if (bind(fd, addr, len) != 0 || listen(fd, 512) != 0) {
     close(fd);
     throw std::runtime_error("bind/listen failed");
   }
-  socklen_t len = sizeof addr;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  *port = ntohs(addr.sin_port);
+  getsockname(fd, addr, &len);
+  *port = ntohs(v6 ? reinterpret_cast<sockaddr_in6*>(addr)->sin6_port
+                   : reinterpret_cast<sockaddr_in*>(addr)->sin_port);
   return fd;
 }
 
@@ -95,8 +102,9 @@ std::optional<Request> parse_request(const std::string& raw) {
   return r;
 }
 
-FakeServer::FakeServer(Handler handler) : handler_(std::move(handler)) {
-  listen_fd_ = listen_on_loopback(&port_);
+FakeServer::FakeServer(Handler handler, Loopback loopback)
+    : handler_(std::move(handler)), loopback_(loopback) {
+  listen_fd_ = listen_on_loopback(&port_, loopback);
   if (pipe(wake_pipe_) != 0) throw std::runtime_error("pipe failed");
   close_on_exec(wake_pipe_[0]);
   close_on_exec(wake_pipe_[1]);
@@ -118,7 +126,8 @@ FakeServer::~FakeServer() {
 }
 
 std::string FakeServer::url() const {
-  return "http://127.0.0.1:" + std::to_string(port_);
+  const char* host = loopback_ == Loopback::V6 ? "[::1]" : "127.0.0.1";
+  return "http://" + std::string(host) + ":" + std::to_string(port_);
 }
 
 std::vector<Request> FakeServer::requests() const {

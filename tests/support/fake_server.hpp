@@ -42,18 +42,20 @@ inline std::string json_ok(const std::string& body) {
 // A port on 127.0.0.1 that nothing listens on (bound briefly, then released).
 std::uint16_t unused_port();
 
+enum class Loopback { V4, V6 };  // 127.0.0.1 or ::1
+
 class FakeServer {
  public:
   using Handler = std::function<Reply(const Request&)>;
 
-  explicit FakeServer(Handler handler);
+  explicit FakeServer(Handler handler, Loopback loopback = Loopback::V4);
   explicit FakeServer(std::string reply_bytes);  // the same answer to every request
   ~FakeServer();
   FakeServer(const FakeServer&) = delete;
   FakeServer& operator=(const FakeServer&) = delete;
 
   std::uint16_t port() const { return port_; }
-  std::string url() const;  // http://127.0.0.1:PORT
+  std::string url() const;  // http://127.0.0.1:PORT, or http://[::1]:PORT
   // From now on, close every new connection at once, before reading anything.
   void close_on_accept(bool on) { close_on_accept_ = on; }
 
@@ -73,6 +75,7 @@ class FakeServer {
   int listen_fd_ = -1;
   int wake_pipe_[2] = {-1, -1};
   std::uint16_t port_ = 0;
+  Loopback loopback_;
   std::atomic<bool> stopping_{false};
   std::atomic<bool> close_on_accept_{false};
   mutable std::mutex mutex_;

@@ -326,16 +326,24 @@ TEST(HookDriver, ServerDown) {
   EXPECT_EQ(log.back(), "[claude] POST /state failed: Connection refused");
 }
 
-TEST(HookDriver, BadServerUrls) {
+TEST(HookDriver, ServerUrls) {
+  // The form ombrel-devserver prints for an IPv6 address: resolved without the brackets,
+  // named with them on the Host: line.
+  FakeServer ipv6([](const Request&) { return Reply{json_ok("{}")}; }, Loopback::V6);
+  const std::string dead = dead_server_url();
   struct Case {
-    const char* url;
-    const char* error;
+    std::string url;
+    std::string error;  // empty: the report arrives, with this Host: line
+    std::string host;
   };
   const Case cases[] = {
-      {"https://127.0.0.1:7337", "only http:// URLs are supported"},
-      {"http://127.0.0.1:", "cannot parse integer from empty string"},
-      {"http://127.0.0.1:70000", "number too large to fit in target type"},
-      {"", "only http:// URLs are supported"},
+      {"https://127.0.0.1:7337", "only http:// URLs are supported", ""},
+      {"http://127.0.0.1:", "cannot parse integer from empty string", ""},
+      {"http://127.0.0.1:70000", "number too large to fit in target type", ""},
+      {"", "only http:// URLs are supported", ""},
+      {dead + "/a\r\nX-Injected: 1", "server URL holds a control character or a space", ""},
+      {dead + "/a b", "server URL holds a control character or a space", ""},
+      {ipv6.url(), "", "[::1]:" + std::to_string(ipv6.port())},
   };
   for (const auto& c : cases) {
     HookRun run;
@@ -347,7 +355,12 @@ TEST(HookDriver, BadServerUrls) {
     EXPECT_EQ(result.out, R"({"decision":"allow"})") << c.url;
     auto log = run.log_messages();
     ASSERT_FALSE(log.empty());
-    EXPECT_EQ(log.back(), std::string("[gemini] POST /state failed: ") + c.error) << c.url;
+    if (c.error.empty()) {
+      ASSERT_EQ(ipv6.requests().size(), 1u) << c.url;
+      EXPECT_EQ(ipv6.requests()[0].headers.rfind("Host: " + c.host + "\r\n", 0), 0u) << c.url;
+    } else {
+      EXPECT_EQ(log.back(), "[gemini] POST /state failed: " + c.error) << c.url;
+    }
   }
 }
 

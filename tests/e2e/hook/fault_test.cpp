@@ -270,6 +270,8 @@ std::vector<Fault> faults() {
        {{}, Quick},                        {kGeminiDeny, "", Quick}},
       {"answers, then dies with a reset", Reply{.bytes = kDeny, .reset = true}, 0,
        {{reset}, Quick},                   {"{}", error_line(reset), Quick}},
+      {"says 100 Continue before its answer", Reply{"HTTP/1.1 100 Continue\r\n\r\n" + kDeny}, 0,
+       {{}, Quick},                        {kGeminiDeny, "", Quick}},
       {"dies before answering", Reply{""}, 0,
        {{}, Quick},                        {kGeminiAllow, "", Quick}},
   };

@@ -20,6 +20,7 @@ TEST(Http, ParseUrl) {
       {"http://h:+8/a?b#c", "h", 8, "/a?b#c", ""},
       {"http://:9/x", "", 9, "/x", ""},
       {"http://[::1]:9", "[::1]", 9, "/", ""},
+      {"http://[::1]/state", "[::1]", 80, "/state", ""},
       {"http://127.0.0.1:7337//state", "127.0.0.1", 7337, "//state", ""},
       {"https://127.0.0.1:7337", "", 0, "", "only http:// URLs are supported"},
       {"HTTP://127.0.0.1", "", 0, "", "only http:// URLs are supported"},
@@ -30,6 +31,9 @@ TEST(Http, ParseUrl) {
       {"http://127.0.0.1:-1", "", 0, "", "invalid digit found in string"},
       {"http://127.0.0.1:8o", "", 0, "", "invalid digit found in string"},
       {"http://127.0.0.1:99999x", "", 0, "", "number too large to fit in target type"},
+      {"http://h:1/a\r\nX: 1", "", 0, "", "server URL holds a control character or a space"},
+      {"http://h:1/a\x7f", "", 0, "", "server URL holds a control character or a space"},
+      {"http://h:1/\xc2\x85", "", 0, "", "server URL holds a control character or a space"},
   };
   for (const auto& c : cases) {
     auto parsed = parse_url(c.url);
@@ -130,6 +134,11 @@ TEST(Http, InterpretResponse) {
       {"body nested too deep", "HTTP/1.1 200 OK\r\n\r\n" + std::string(5000, '['), "{}", true},
       {"array body kept", "HTTP/1.1 200 OK\r\n\r\n[1]", "[1]", true},
       {"empty response", "", "{}", true},
+      {"interim answers skipped",
+       "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 102 Processing\r\nX: 1\r\n\r\n"
+       "HTTP/1.1 200 OK\r\n\r\n{\"a\":1}",
+       R"({"a":1})", true},
+      {"101 is no interim answer", "HTTP/1.1 101 Switching Protocols\r\n\r\n", "HTTP 101", false},
   };
   for (const auto& c : cases) {
     auto result = interpret_response(c.response);
