@@ -18,6 +18,7 @@
 #include "driver.hpp"
 #include "fuzz_check.hpp"
 #include "http.hpp"
+#include "runtime.hpp"
 #include "text.hpp"
 
 namespace ombrel::fuzz {
@@ -61,7 +62,7 @@ constexpr unsigned kAnswerHttp = 0;      // raw HTTP response bytes
 constexpr unsigned kAnswerBody = 1;      // only the body, behind a plain 200 status line
 constexpr unsigned kAnswerRefused = 2;   // the connection fails
 constexpr unsigned kStdoutClosed = 0x4;  // every write to stdout fails
-constexpr unsigned kLogToDevNull = 0x8;  // the debug log is written (to /dev/null)
+constexpr unsigned kLogToDevNull = 0x8;  // the debug log is on (/dev/null: built, refused)
 
 const std::set<std::string> kReportMembers = {
     "cwd",
@@ -209,7 +210,7 @@ class FuzzPlatform final : public hook::Platform {
     const std::string text = check_round_trip(body, what);
     check(body.is_object() && keys_of(body) == members, "request members", text);
     check_utf8_strings(body, what);
-    check(body["hook_version"] == "0.4.2", "hook version", text);
+    check(body["hook_version"] == hook::kHookVersion, "hook version", text);
     check(body["pid"] == static_cast<std::int64_t>(getppid()), "the parent's pid", text);
     check(body["source"] == expected_source_ || (may_become_cursor_ && body["source"] == "cursor"),
           "source name", text);

@@ -12,6 +12,8 @@
 int main(int argc, char** argv) {
   // Before anything else: these signals must never end the hook on their own.
   ombrel::hook::install_signal_handlers();
+  // Before anything is opened, so that the agent's answer cannot end up in the log.
+  ombrel::hook::open_missing_standard_streams();
   ombrel::hook::PosixPlatform platform;
   auto outcome = ombrel::hook::run(platform, std::vector<std::string>(argv, argv + argc));
   if (outcome.exit_now) _exit(outcome.status);

@@ -1,21 +1,38 @@
 #include "platform.hpp"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
 #include "http.hpp"
 #include "input.hpp"
 #include "runtime.hpp"
 
 namespace ombrel::hook {
 
+void open_missing_standard_streams() {
+  // Lowest first: open() then returns exactly the descriptor that is missing.
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int null = open("/dev/null", O_RDWR);
+    if (null >= 0 && null != fd) {
+      dup2(null, fd);
+      close(null);
+    }
+  }
+}
+
 Result<std::string> PosixPlatform::read_stdin() {
   return hook::read_stdin();
 }
 
 Status PosixPlatform::write_stdout(std::string_view text) {
-  return write_stdout_text(text);
+  return write_all(STDOUT_FILENO, text);
 }
 
 void PosixPlatform::write_stderr(std::string_view text) {
-  hook::write_stderr(text);
+  (void)write_all(STDERR_FILENO, text);
 }
 
 Result<Json> PosixPlatform::post(const std::string& url, const Json& body,
@@ -26,8 +43,7 @@ Result<Json> PosixPlatform::post(const std::string& url, const Json& body,
 Result<Json> PosixPlatform::post_interruptible(const std::string& url, const Json& body,
                                                std::chrono::milliseconds timeout,
                                                const CancelTarget& cancel) {
-  return post_json_interruptible(url, body, timeout, cancel.session, cancel.server, cancel.source,
-                                 cancel.log_path);
+  return post_json_interruptible(*this, url, body, timeout, cancel);
 }
 
 Status print_json(Platform& platform, const Json& value) {

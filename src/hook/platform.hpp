@@ -1,5 +1,6 @@
 // The hook's contact with the outside world, behind one seam: stdin, stdout, stderr and
-// the desktop server. PosixPlatform is the real one; tests and fuzzing substitute theirs.
+// the desktop server. Nothing else in the hook writes to stdout or stderr. PosixPlatform is
+// the real one; tests and fuzzing substitute theirs.
 #pragma once
 
 #include <chrono>
@@ -34,6 +35,10 @@ class Platform {
                                           std::chrono::milliseconds timeout,
                                           const CancelTarget& cancel) = 0;
 };
+
+// Gives each of the descriptors 0, 1 and 2 that is closed /dev/null. Called first, before
+// anything is opened: a log or a socket opened as 1 or 2 would receive the agent's answer.
+void open_missing_standard_streams();
 
 class PosixPlatform final : public Platform {
  public:

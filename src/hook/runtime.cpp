@@ -1,8 +1,6 @@
 #include "runtime.hpp"
 
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,7 +11,7 @@
 #include <system_error>
 #include <thread>
 
-#include "http.hpp"
+#include "log_file.hpp"
 #include "text.hpp"
 
 namespace ombrel::hook {
@@ -49,35 +47,6 @@ bool is_option(std::string_view arg) {
   return arg.size() >= 2 && arg.substr(0, 2) == "--";
 }
 
-void make_directories(const std::string& dir) {
-  if (dir.empty()) return;
-  std::string partial;
-  for (std::size_t pos = 0; pos != std::string::npos;) {
-    std::size_t next = dir.find('/', pos + 1);
-    partial = dir.substr(0, next);
-    if (!partial.empty() && partial != "/") mkdir(partial.c_str(), 0777);
-    pos = next;
-  }
-}
-
-std::string parent_dir(const std::string& path) {
-  std::size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return "";
-  return path.substr(0, slash == 0 ? 1 : slash);
-}
-
-Status write_all(int fd, std::string_view data) {
-  while (!data.empty()) {
-    ssize_t n = write(fd, data.data(), data.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return fail(std::strerror(errno));
-    }
-    data.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return Status::success();
-}
-
 }  // namespace
 
 Options parse_args(const std::vector<std::string>& args) {
@@ -109,6 +78,18 @@ std::string home_dir() {
   return "/tmp";
 }
 
+Status write_all(int fd, std::string_view data) {
+  while (!data.empty()) {
+    ssize_t n = write(fd, data.data(), data.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return fail(std::strerror(errno));
+    }
+    data.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return Status::success();
+}
+
 std::string join_path(std::string_view a, std::string_view b) {
   if (a.empty()) return std::string(b);
   if (a.back() == '/') return std::string(a) + std::string(b);
@@ -128,25 +109,17 @@ std::string log_timestamp(std::chrono::system_clock::time_point now) {
 namespace {
 
 // The log stays open for the rest of the process once opened: an invocation writes several
-// entries, and opening the file for each one cost more than all the hook's own work. Only
-// the main thread logs, so no lock is needed.
-struct OpenLog {
-  std::string path;
-  int fd = -1;
-};
-
+// entries, and opening the file for each one cost more than all the hook's own work. A log
+// that cannot be opened (or is refused) is not tried again for the same path. Only the
+// main thread logs, so no lock is needed.
 int log_descriptor(const std::string& path) {
-  static OpenLog log;
-  if (log.fd >= 0 && log.path == path) return log.fd;
-  if (log.fd >= 0) close(log.fd);
-  const int flags = O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC;
-  log.path = path;
-  log.fd = open(path.c_str(), flags, 0666);
-  if (log.fd < 0 && errno == ENOENT) {
-    make_directories(parent_dir(path));
-    log.fd = open(path.c_str(), flags, 0666);
-  }
-  return log.fd;
+  static std::optional<std::string> opened_path;
+  static Fd log;
+  if (opened_path == path) return log.get();
+  opened_path = path;
+  auto opened = open_log_file(path);
+  log = opened ? opened.take() : Fd();
+  return log.get();
 }
 
 }  // namespace
@@ -169,28 +142,26 @@ std::string compact_json(const Json& value) {
   return to_json_text(value);
 }
 
-Status write_stdout_text(std::string_view text) {
-  return write_all(STDOUT_FILENO, text);
-}
-
-Status print_json(const Json& value) {
-  return write_stdout_text(compact_json(value));
-}
-
-void write_stderr(std::string_view text) {
-  (void)write_all(STDERR_FILENO, text);
-}
-
 void handle_signal(int) {
   SIGNALLED.store(true, std::memory_order_release);
 }
 
-void install_signal_handlers() {
+namespace {
+
+constexpr int kTerminationSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
+void set_termination_handler(void (*handler)(int)) {
   struct sigaction action {};
-  action.sa_handler = handle_signal;
+  action.sa_handler = handler;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  for (int sig : {SIGTERM, SIGINT, SIGHUP}) sigaction(sig, &action, nullptr);
+  for (int sig : kTerminationSignals) sigaction(sig, &action, nullptr);
+}
+
+}  // namespace
+
+void install_signal_handlers() {
+  set_termination_handler(handle_signal);
   signal(SIGPIPE, SIG_IGN);
 }
 
@@ -224,54 +195,50 @@ class Sender {
 
 // Starts the worker with the termination signals blocked, so that they always reach the
 // main thread, which is the one that notices them.
-void start_worker(std::shared_ptr<ResultChannel> channel, std::string url, Json body,
-                  std::chrono::milliseconds timeout) {
+void start_worker(Platform& platform, std::shared_ptr<ResultChannel> channel, std::string url,
+                  Json body, std::chrono::milliseconds timeout) {
   sigset_t block, previous;
   sigemptyset(&block);
-  for (int sig : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&block, sig);
+  for (int sig : kTerminationSignals) sigaddset(&block, sig);
   pthread_sigmask(SIG_BLOCK, &block, &previous);
   try {
-    std::thread worker(
-        [channel = std::move(channel), url = std::move(url), body = std::move(body), timeout] {
-          Sender sender(channel);
-          sender.send(post_json(url, body, timeout));
-        });
+    std::thread worker([&platform, channel = std::move(channel), url = std::move(url),
+                        body = std::move(body), timeout] {
+      Sender sender(channel);
+      sender.send(platform.post(url, body, timeout));
+    });
     worker.detach();
   } catch (const std::system_error&) {
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    write_stderr("[ombrel-hook] Error: failed to spawn thread\n");
+    platform.write_stderr("[ombrel-hook] Error: failed to spawn thread\n");
     _exit(1);
   }
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
-[[noreturn]] void cancel_and_exit(const std::optional<std::string>& cancel_session,
-                                  const std::string& server, const std::string& source,
-                                  const std::string& log_path) {
-  if (cancel_session) {
-    debug_log(log_path,
-              "[" + source + "] terminated - cancelling approvals for session " + *cancel_session);
-    (void)post_json(server + "/permission/cancel", Json{{"session_id", *cancel_session}},
-                    std::chrono::milliseconds(500));
+[[noreturn]] void cancel_and_exit(Platform& platform, const CancelTarget& cancel) {
+  if (cancel.session) {
+    debug_log(
+        cancel.log_path,
+        "[" + cancel.source + "] terminated - cancelling approvals for session " + *cancel.session);
+    (void)platform.post(cancel.server + "/permission/cancel", Json{{"session_id", *cancel.session}},
+                        std::chrono::milliseconds(500));
   }
   // The worker may still be blocked in its request: leave without running destructors
-  // under its feet. Nothing is buffered (output goes straight to the descriptors).
+  // under its feet. Nothing is buffered (the platform writes straight to the descriptors).
   _exit(0);
 }
 
 }  // namespace
 
-Result<Json> post_json_interruptible(const std::string& url, const Json& body,
+Result<Json> post_json_interruptible(Platform& platform, const std::string& url, const Json& body,
                                      std::chrono::milliseconds timeout,
-                                     const std::optional<std::string>& cancel_session,
-                                     const std::string& server, const std::string& source,
-                                     const std::string& log_path) {
+                                     const CancelTarget& cancel) {
   SIGNALLED.store(false, std::memory_order_release);
   auto channel = std::make_shared<ResultChannel>();
-  start_worker(channel, url, body, timeout);
+  start_worker(platform, channel, url, body, timeout);
   for (;;) {
-    if (SIGNALLED.load(std::memory_order_acquire))
-      cancel_and_exit(cancel_session, server, source, log_path);
+    if (SIGNALLED.load(std::memory_order_acquire)) cancel_and_exit(platform, cancel);
     {
       std::lock_guard lock(channel->mutex);
       if (channel->message) return std::move(*channel->message);

@@ -1,7 +1,7 @@
-// Process-level services of the hook: command line, environment, debug log, JSON output,
+// Process-level services of the hook: command line, environment, debug log, compact JSON,
 // the termination-signal flag, and the interruptible wait of the permission flow.
-// Nothing here fails loudly: the log swallows its own errors, output reports a failed
-// write as an error value.
+// Nothing here fails loudly: the log swallows its own errors. What reaches stdout and
+// stderr goes through the Platform.
 #pragma once
 
 #include <atomic>
@@ -15,6 +15,7 @@
 #include "common/result.hpp"
 #include "common/version.hpp"
 #include "json_text.hpp"
+#include "platform.hpp"
 
 namespace ombrel::hook {
 
@@ -36,17 +37,14 @@ std::string join_path(std::string_view a, std::string_view b);
 
 // "SECONDS.mmmZ" of the wall clock; "0.000Z" before the epoch.
 std::string log_timestamp(std::chrono::system_clock::time_point now);
-// Appends "TIMESTAMP message\n" in one write to a file opened with O_APPEND, creating
-// missing directories. Every failure is ignored.
+// Appends "TIMESTAMP message\n" in one write to the log (opened once, by open_log_file,
+// which creates what is missing and refuses what is not safe to write). Every failure is
+// ignored.
 void debug_log(const std::string& path, std::string_view message);
 
 std::string compact_json(const Json& value);
-// Writes the compact JSON text to standard output with no line break.
-Status print_json(const Json& value);
-// Writes text to standard output; a failed write is returned as its error text.
-Status write_stdout_text(std::string_view text);
-// Writes text to standard error; failures are ignored.
-void write_stderr(std::string_view text);
+// Writes every byte to the descriptor, resuming after interruptions; the failure's text.
+Status write_all(int fd, std::string_view data);
 
 // Set by the handler of SIGTERM, SIGINT and SIGHUP; read only by the permission wait.
 extern std::atomic<bool> SIGNALLED;
@@ -55,14 +53,12 @@ void handle_signal(int signal);
 // SIGPIPE, so that a peer closing its end early cannot kill the hook.
 void install_signal_handlers();
 
-// Posts on a worker thread and waits, checking every 10 ms for a termination signal.
-// On a signal it withdraws the session's pending approvals (POST /permission/cancel,
-// 500 ms limit, only when cancel_session is present) and ends the process with status 0.
-// Otherwise it returns the worker's result, or "permission request worker ended".
-Result<Json> post_json_interruptible(const std::string& url, const Json& body,
-                                     std::chrono::milliseconds timeout,
-                                     const std::optional<std::string>& cancel_session,
-                                     const std::string& server, const std::string& source,
-                                     const std::string& log_path);
+// Posts through the platform on a worker thread and waits, checking every 10 ms for a
+// termination signal. On a signal it withdraws the session's pending approvals (POST
+// /permission/cancel, 500 ms limit, only when the target names a session) and ends the
+// process with status 0. Otherwise it returns the worker's result, or "permission request
+// worker ended".
+Result<Json> post_json_interruptible(Platform& platform, const std::string& url, const Json& body,
+                                     std::chrono::milliseconds timeout, const CancelTarget& cancel);
 
 }  // namespace ombrel::hook

@@ -91,6 +91,7 @@ ChildProcess::ChildProcess(ProcessOptions options) : options_(std::move(options)
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
   posix_spawn_file_actions_adddup2(&actions, err[1], 2);
   for (int fd : {in[0], out[1], err[1]}) posix_spawn_file_actions_addclose(&actions, fd);
+  for (int fd : options_.closed_at_start) posix_spawn_file_actions_addclose(&actions, fd);
 
   // Children start with default dispositions and an empty mask, whatever the test runner set.
   posix_spawnattr_t attr;

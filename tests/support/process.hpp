@@ -38,6 +38,8 @@ struct ProcessOptions {
   std::chrono::milliseconds timeout{20000};  // the child is killed after this
   // stdin_data unused: the test writes with feed() and ends with end_input()
   bool hold_stdin = false;
+  // these of the descriptors 0-2 are closed when the child starts
+  std::vector<int> closed_at_start{};
 };
 
 struct ProcessResult {

@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -587,6 +588,57 @@ TEST(HookFaultMatrix, AgentClosesStdoutEarly) {
     EXPECT_EQ(ended.term_signal, 0);
     EXPECT_EQ(ended.exit_code, c.want_status);
     EXPECT_EQ(ended.err, c.want_err);
+  }
+}
+
+// Descriptors and a log path in states no agent means to leave them in: the answer still
+// reaches the agent (or nobody), never the log, and nothing can make the hook wait.
+TEST(HookFaultMatrix, OddStreamsAndLogs) {
+  enum class Log { File, UnreadFifo, ReadFifo };
+  struct Case {
+    const char* name;
+    std::vector<int> closed_at_start;
+    Log log;
+    Road road;
+    bool desktop_up;
+    std::string want_out;
+  };
+  const Case cases[] = {
+      {"stdout and stderr closed from the start", {1, 2}, Log::File, Road::Permission, false, ""},
+      {"a FIFO nobody reads as the log", {}, Log::UnreadFifo, Road::Report, true, kReportAnswer},
+      {"a FIFO somebody reads as the log", {}, Log::ReadFifo, Road::Report, true, kReportAnswer},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeServer server(json_ok("{}"));
+    auto run = hook_run(c.road, c.desktop_up ? server.url() : dead_server_url(), false);
+    int reader = -1;
+    if (c.log != Log::File) {
+      ASSERT_EQ(mkfifo(run->log_path().c_str(), 0600), 0);
+      if (c.log == Log::ReadFifo) reader = open(run->log_path().c_str(), O_RDONLY | O_NONBLOCK);
+    }
+    ProcessOptions options = run->options();
+    options.closed_at_start = c.closed_at_start;
+    ChildProcess hook(options);
+    ProcessResult ended = hook.wait();
+    EXPECT_FALSE(ended.timed_out);
+    EXPECT_EQ(ended.term_signal, 0);
+    EXPECT_EQ(ended.exit_code, 0);
+    EXPECT_LT(ended.elapsed, kQuick);
+    EXPECT_EQ(ended.out, c.want_out);
+    if (c.desktop_up) {
+      EXPECT_EQ(paths_of(server), std::vector<std::string>{"/state"});
+    }
+    if (c.log == Log::File) {
+      // Whole entries only: neither the "{}" nor the error line went in after them.
+      const std::string log = run->log();
+      EXPECT_EQ(log.back(), '\n');
+      EXPECT_EQ(log.find("[ombrel-hook]"), std::string::npos) << log;
+    } else if (reader >= 0) {
+      char byte;
+      EXPECT_LT(read(reader, &byte, 1), 1) << "the log was written into a FIFO";
+      close(reader);
+    }
   }
 }
 
