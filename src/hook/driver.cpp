@@ -19,6 +19,28 @@ namespace {
 constexpr std::size_t kRawPreviewChars = 3000;
 constexpr std::chrono::seconds kPermissionTimeout{600};
 
+constexpr std::string_view kHelp =
+    R"(Usage: ombrel-hook --source AGENT [--event NAME] < payload.json
+
+Run by a coding agent's hook system once per event, with the event's JSON on stdin. Reports
+the event to the Ombrel desktop app, or asks it for the user's decision, and answers the agent
+in its own format on stdout, stderr and the exit status (0, or 2 for a denial some agents
+take that way). Whatever fails, the agent gets a harmless answer.
+
+Options:
+  --source AGENT   the agent: claude, codex, cursor, gemini, copilot, cline, kiro, kimi,
+                   qoder, codebuddy, workbuddy or reasonix
+  --event NAME     the event, for agents whose payload does not name it
+  --help           show this help
+  --version        show the version
+
+Environment:
+  OMBREL_SERVER    the desktop's address (default http://127.0.0.1:7337)
+  OMBREL_HOOK_LOG  the debug log (default ~/.ombrel/hook.log; empty: no log)
+
+How to wire each agent: docs/agents.md.
+)";
+
 std::string tag(std::string_view source) {
   return "[" + std::string(source) + "] ";
 }
@@ -150,6 +172,15 @@ PermissionOutcome handle_permission(Platform& platform, PermissionInput in) {
 }
 
 RunOutcome run(Platform& platform, const std::vector<std::string>& args) {
+  // Only as the one word: an agent never calls the hook that way, and elsewhere "--help" is
+  // an option like any other.
+  if (args.size() == 2 && (args[1] == "--help" || args[1] == "--version")) {
+    const std::string text = args[1] == "--help"
+                                 ? std::string(kHelp)
+                                 : "ombrel-hook " + std::string(kHookVersion) + "\n";
+    (void)platform.write_stdout(text);
+    return {};
+  }
   const Options options = parse_args(args);
   const std::string cli_source =
       options.count("source") != 0 ? options.at("source") : std::string("unknown");

@@ -24,6 +24,12 @@ void open_missing_standard_streams() {
 }
 
 Result<std::string> PosixPlatform::read_stdin() {
+  if (isatty(STDIN_FILENO) != 1) return hook::read_stdin();
+  // Signals first: a Ctrl-C that follows the notice must end the hook.
+  TerminationSignalsEndTheHook person_at_the_terminal;
+  write_stderr(
+      "[ombrel-hook] Reading one JSON payload from stdin; end it with Ctrl-D, or quit with "
+      "Ctrl-C. See ombrel-hook --help.\n");
   return hook::read_stdin();
 }
 

@@ -42,6 +42,8 @@ void open_missing_standard_streams();
 
 class PosixPlatform final : public Platform {
  public:
+  // From a terminal (a person trying the hook, never an agent) it first says on stderr what
+  // it waits for, and Ctrl-C ends the hook while it waits.
   Result<std::string> read_stdin() override;
   Status write_stdout(std::string_view text) override;
   void write_stderr(std::string_view text) override;

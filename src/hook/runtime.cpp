@@ -165,6 +165,14 @@ void install_signal_handlers() {
   signal(SIGPIPE, SIG_IGN);
 }
 
+TerminationSignalsEndTheHook::TerminationSignalsEndTheHook() {
+  set_termination_handler(SIG_DFL);
+}
+
+TerminationSignalsEndTheHook::~TerminationSignalsEndTheHook() {
+  set_termination_handler(handle_signal);
+}
+
 namespace {
 
 // The one-message channel between the permission worker and the main thread. The worker's

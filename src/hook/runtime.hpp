@@ -53,6 +53,16 @@ void handle_signal(int signal);
 // SIGPIPE, so that a peer closing its end early cannot kill the hook.
 void install_signal_handlers();
 
+// For as long as it lives, SIGTERM, SIGINT and SIGHUP end the hook as they end any program
+// (a person typing the payload presses Ctrl-C); then they only set SIGNALLED again.
+class TerminationSignalsEndTheHook {
+ public:
+  TerminationSignalsEndTheHook();
+  ~TerminationSignalsEndTheHook();
+  TerminationSignalsEndTheHook(const TerminationSignalsEndTheHook&) = delete;
+  TerminationSignalsEndTheHook& operator=(const TerminationSignalsEndTheHook&) = delete;
+};
+
 // Posts through the platform on a worker thread and waits, checking every 10 ms for a
 // termination signal. On a signal it withdraws the session's pending approvals (POST
 // /permission/cancel, 500 ms limit, only when the target names a session) and ends the

@@ -6,6 +6,7 @@
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -49,6 +50,20 @@ void keep_only_standard_streams(posix_spawn_file_actions_t& actions, short& flag
 #endif
 }
 
+// A terminal without echo: the master for the test to type on, the slave for the child.
+void open_terminal(int* master, int* slave) {
+  *master = posix_openpt(O_RDWR | O_NOCTTY);
+  if (*master < 0 || grantpt(*master) != 0 || unlockpt(*master) != 0)
+    throw std::runtime_error("no terminal");
+  *slave = open(ptsname(*master), O_RDWR | O_NOCTTY);
+  if (*slave < 0) throw std::runtime_error("no terminal");
+  termios modes{};
+  tcgetattr(*slave, &modes);
+  modes.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+  tcsetattr(*slave, TCSANOW, &modes);
+  fcntl(*master, F_SETFD, FD_CLOEXEC);
+}
+
 }  // namespace
 
 Environment Environment::current() {
@@ -84,6 +99,12 @@ ChildProcess::ChildProcess(ProcessOptions options) : options_(std::move(options)
   int in[2], out[2], err[2];
   if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) throw std::runtime_error("pipe failed");
   for (int fd : {in[1], out[0], err[0]}) fcntl(fd, F_SETFD, FD_CLOEXEC);
+  if (options_.stdin_terminal) {
+    options_.hold_stdin = true;
+    close(in[0]);
+    close(in[1]);
+    open_terminal(&in[1], &in[0]);
+  }
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -145,7 +166,7 @@ ChildProcess::~ChildProcess() {
     send_signal(SIGKILL);
     wait();
   }
-  end_input();
+  if (in_fd_ >= 0) close(in_fd_);
 }
 
 void ChildProcess::send_signal(int signal) const {
@@ -162,8 +183,23 @@ void ChildProcess::feed(std::string_view bytes) {
 }
 
 void ChildProcess::end_input() {
-  if (in_fd_ >= 0) close(in_fd_);
+  if (in_fd_ < 0) return;
+  if (options_.stdin_terminal) {
+    // The end of input as a person gives it; the terminal itself stays open.
+    termios modes{};
+    tcgetattr(in_fd_, &modes);
+    feed(std::string(1, static_cast<char>(modes.c_cc[VEOF])));
+    return;
+  }
+  close(in_fd_);
   in_fd_ = -1;
+}
+
+bool ChildProcess::wait_for_stderr(const std::string& text, std::chrono::milliseconds timeout) {
+  std::unique_lock lock(mutex_);
+  err_changed_.wait_for(lock, timeout,
+                        [&] { return !pumping_ || result_.err.find(text) != std::string::npos; });
+  return result_.err.find(text) != std::string::npos;
 }
 
 void ChildProcess::pump(int in_fd) {
@@ -206,8 +242,12 @@ void ChildProcess::pump(int in_fd) {
         continue;
       }
       ssize_t r = read(fds[i].fd, buf, sizeof buf);
-      if (r > 0) {
-        (fds[i].fd == out_fd_ ? result_.out : result_.err).append(buf, static_cast<std::size_t>(r));
+      if (r > 0 && fds[i].fd == out_fd_) {
+        result_.out.append(buf, static_cast<std::size_t>(r));
+      } else if (r > 0) {
+        std::lock_guard lock(mutex_);
+        result_.err.append(buf, static_cast<std::size_t>(r));
+        err_changed_.notify_all();
       } else if (r == 0 || (errno != EINTR && errno != EAGAIN)) {
         int& fd = fds[i].fd == out_fd_ ? out_fd_ : err_fd_;
         close(fd);
@@ -216,6 +256,11 @@ void ChildProcess::pump(int in_fd) {
     }
   }
   result_.streams_closed_at = std::chrono::steady_clock::now();
+  {
+    std::lock_guard lock(mutex_);
+    pumping_ = false;
+    err_changed_.notify_all();
+  }
   for (int* fd : {&in_fd, &out_fd_, &err_fd_}) {
     if (*fd >= 0) close(*fd);
     *fd = -1;

@@ -5,7 +5,9 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -38,6 +40,8 @@ struct ProcessOptions {
   std::chrono::milliseconds timeout{20000};  // the child is killed after this
   // stdin_data unused: the test writes with feed() and ends with end_input()
   bool hold_stdin = false;
+  // stdin is a terminal (without echo): implies hold_stdin; end_input() types Ctrl-D
+  bool stdin_terminal = false;
   // these of the descriptors 0-2 are closed when the child starts
   std::vector<int> closed_at_start{};
 };
@@ -69,6 +73,9 @@ class ChildProcess {
   // reads), and closes it.
   void feed(std::string_view bytes);
   void end_input();
+  // Waits until the child's stderr holds the text; false on timeout or when it closed.
+  bool wait_for_stderr(const std::string& text,
+                       std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));
   ProcessResult wait();  // waits for the exit (or the timeout) and returns everything collected
 
  private:
@@ -79,6 +86,9 @@ class ChildProcess {
   int in_fd_ = -1, out_fd_ = -1, err_fd_ = -1;
   std::chrono::steady_clock::time_point started_;
   ProcessResult result_;
+  std::mutex mutex_;  // result_.err while the pump runs
+  std::condition_variable err_changed_;
+  bool pumping_ = true;
   std::thread pumper_;
   bool waited_ = false;
 };

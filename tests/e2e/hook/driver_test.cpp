@@ -435,6 +435,83 @@ TEST(HookDriver, LogLocation) {
   }
 }
 
+// What a person meets at the hook's own terminal; an agent never passes these words alone
+// and never gives the hook a terminal, so for agents "--help" stays an ordinary switch.
+TEST(HookDriver, APersonAtTheHooksTerminal) {
+  enum class Stdin { HeldOpen, Typed, CtrlC };
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    Stdin in;
+    std::string want_out;  // the help only begins so
+    std::string want_err;
+    int want_signal;
+    std::size_t want_requests;
+  };
+  const std::string notice =
+      "[ombrel-hook] Reading one JSON payload from stdin; end it with Ctrl-D, or quit with "
+      "Ctrl-C. See ombrel-hook --help.\n";
+  const Case cases[] = {
+      {"--help answers at once",
+       {"--help"},
+       Stdin::HeldOpen,
+       "Usage: ombrel-hook --source",
+       "",
+       0,
+       0},
+      {"--version answers at once",
+       {"--version"},
+       Stdin::HeldOpen,
+       "ombrel-hook 0.4.2\n",
+       "",
+       0,
+       0},
+      {"--help beside other words is a switch",
+       {"--help", "--source", "claude"},
+       Stdin::Typed,
+       "",
+       notice,
+       0,
+       1},
+      {"Ctrl-C ends the wait for the payload",
+       {"--source", "claude"},
+       Stdin::CtrlC,
+       "",
+       notice,
+       SIGINT,
+       0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeServer server(json_ok("{}"));
+    HookRun run;
+    ProcessOptions options = run.server(server.url()).args(c.args).options();
+    options.hold_stdin = true;
+    options.stdin_terminal = c.in != Stdin::HeldOpen;
+    ChildProcess hook(options);
+    if (c.in == Stdin::Typed) {
+      hook.feed(kClaudePostToolUse + "\n");
+      hook.end_input();
+    } else if (c.in == Stdin::CtrlC) {
+      ASSERT_TRUE(hook.wait_for_stderr(notice));
+      hook.send_signal(SIGINT);
+    }
+    ProcessResult ended = hook.wait();
+    EXPECT_FALSE(ended.timed_out);
+    EXPECT_EQ(ended.term_signal, c.want_signal);
+    if (c.want_signal == 0) {
+      EXPECT_EQ(ended.exit_code, 0);
+    }
+    EXPECT_EQ(c.args == std::vector<std::string>{"--help"} ? ended.out.substr(0, c.want_out.size())
+                                                           : ended.out,
+              c.want_out);
+    EXPECT_EQ(ended.err, c.want_err);
+    if (c.want_requests > 0) server.wait_for_requests(c.want_requests);
+    EXPECT_EQ(server.requests().size(), c.want_requests);
+    EXPECT_EQ(std::filesystem::exists(run.log_path()), c.want_requests > 0);
+  }
+}
+
 TEST(HookDriver, TmuxSessionAndSessionIds) {
   struct Case {
     const char* name;
