@@ -35,6 +35,19 @@ inline std::optional<HttpUrlParts> split_http_url(std::string_view url) {
   return parts;
 }
 
+// C0 and C1 controls, DEL and the space: none may reach the request head, where a line
+// break would end the request line or start a header of its own.
+inline bool has_control_or_space(std::string_view text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte <= 0x20 || byte == 0x7F) return true;
+    if (byte == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+        static_cast<unsigned char>(text[i + 1]) <= 0x9F)
+      return true;
+  }
+  return false;
+}
+
 // The host to give the resolver: an IPv6 literal without its brackets ("[::1]" gives "::1").
 // The Host: line keeps them.
 inline std::string_view resolvable_host(std::string_view host) {

@@ -55,19 +55,6 @@ bool is_chunked(std::string_view headers) {
   return false;
 }
 
-// C0 and C1 controls, DEL and the space: none may reach the request head, where a line
-// break would end the request line or start a header of its own.
-bool has_control_or_space(std::string_view text) {
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    if (byte <= 0x20 || byte == 0x7F) return true;
-    if (byte == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
-        static_cast<unsigned char>(text[i + 1]) <= 0x9F)
-      return true;
-  }
-  return false;
-}
-
 // "100 Continue" and the other 1xx heads come before the real answer. 101 is no interim
 // answer: it says the connection no longer speaks HTTP, and is taken as a failing status.
 bool is_interim(std::optional<std::uint16_t> status) {

@@ -54,6 +54,7 @@ std::string server_base_url() {
 Result<ParsedUrl> parse_http_url(std::string_view url) {
   const auto parts = split_http_url(url);
   if (!parts) return fail("only http:// URLs supported");
+  if (has_control_or_space(url)) return fail("server URL holds a control character or a space");
   ParsedUrl parsed{std::string(parts->host), 80, std::string(parts->path)};
   if (parts->port) {
     auto port = parse_u16(*parts->port);

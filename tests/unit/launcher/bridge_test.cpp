@@ -48,7 +48,10 @@ TEST(Http, ParsesServerUrls) {
       {"https://h/x", "", -1, "only http:// URLs supported"},
       {"HTTP://h/x", "", -1, "only http:// URLs supported"},
       {"http://h:/x", "", -1, "cannot parse a number from empty text"},
-      {"http://h:99999/", "", -1, "number \"99999\" too large (at most 65535)"}};
+      {"http://h:99999/", "", -1, "number \"99999\" too large (at most 65535)"},
+      // Nothing may reach the request head that ends its line or starts a header.
+      {"http://h:1/x\r\nX-Planted: 1", "", -1, "server URL holds a control character or a space"},
+      {"http://h:1/a b", "", -1, "server URL holds a control character or a space"}};
   for (const auto& c : cases) {
     auto r = parse_http_url(c.url);
     EXPECT_EQ(r ? r.value().host + " " + std::to_string(r.value().port) + " " + r.value().path
