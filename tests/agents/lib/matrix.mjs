@@ -140,6 +140,10 @@ const skip = (text) => ({status: 'SKIP', text});
 // The agent's own words for a FAIL: its last screen lines, or the lines that matched.
 const lastWords = (e, count = 8) => (e.error ? [e.error] : []).concat(e.screens.slice(-count));
 const toolResultText = (e) => JSON.stringify(e.requests.slice(1).map((r) => r.body)).replace(/\\"/g, '"');
+// The hook takes the last messages from payloads only, never from transcripts: a text the agent
+// put into no hook payload cannot reach the desktop, and only a text that was sent and lost fails.
+const sentToHook = (e, text) =>
+  e.hookLog.some((line) => line.includes(' RAW STDIN ') && line.includes(JSON.stringify(text).slice(1, -1)));
 const permissionLines = (e) => e.desktop.filter((line) => / permission #\d+ /.test(line) && line.includes('['));
 
 function checkEvents(agent, e) {
@@ -161,17 +165,22 @@ function checkEvents(agent, e) {
   if (tool && (tool.tool_name !== agent.toolName || !JSON.stringify(tool.tool_input).includes(`touch ${MARKER}`))) {
     problems.push(`${tool.event} tool ${tool.tool_name} ${JSON.stringify(tool.tool_input)}`);
   }
-  const prompt = byState.get(agent.events.prompt);
-  if (prompt && prompt.last_user_message !== PROMPT) problems.push(`${prompt.event} last_user_message=${prompt.last_user_message}`);
-  const stop = byState.get(agent.events.stop);
-  if (stop && stop.last_assistant_message !== FINAL_TEXT) problems.push(`${stop.event} last_assistant_message=${stop.last_assistant_message}`);
+  const notes = [];
+  const message = (report, member, text, what) => {
+    if (!report || report[member] === text) return;
+    if (sentToHook(e, text)) problems.push(`${report.event} ${member}=${report[member]}`);
+    else notes.push(`no ${member}: ${agent.title} put ${what} into no hook payload`);
+  };
+  message(byState.get(agent.events.prompt), 'last_user_message', PROMPT, 'the prompt');
+  message(byState.get(agent.events.stop), 'last_assistant_message', FINAL_TEXT, "the model's answer");
   const asked = permissionLines(e);
   if (asked.length !== 1 || !asked[0].includes(`[${agent.source}]`) || !asked[0].includes(`session=${e.reports[0]?.session_id}`)) {
     problems.push(`permission requests: ${asked.join(' | ') || 'none'}`);
   }
   const seen = [...new Set(e.reports.map((r) => r.event))].join(', ');
   if (problems.length) return fail(`events and members: ${problems.join('; ')}`, e.desktop.slice(-10));
-  return pass(`events reach the desktop with their members (${seen}; one permission request)`);
+  const noted = notes.length ? `; ${notes.join('; ')}` : '';
+  return pass(`events reach the desktop with their members (${seen}; one permission request${noted})`);
 }
 
 function checkAllow(agent, e, label = 'allow') {
