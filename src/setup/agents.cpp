@@ -28,8 +28,8 @@ std::vector<EventSpec> claude_events(bool pre_tool_waits) {
 std::vector<Agent> make_agents() {
   std::vector<Agent> list;
 
-  Agent claude{.name = "claude", .title = "Claude Code", .source = "claude",
-               .format = Format::kJsonGroups};
+  Agent claude{
+      .name = "claude", .title = "Claude Code", .source = "claude", .format = Format::kJsonGroups};
   claude.programs = {"claude"};
   claude.folder = {"CLAUDE_CONFIG_DIR", ".claude"};
   claude.user_file = "settings.json";
@@ -50,9 +50,15 @@ std::vector<Agent> make_agents() {
   codex.matcher = "*";
   codex.default_timeout_s = 600;
   codex.events = {
-      E{"SessionStart"},       E{"UserPromptSubmit"},        E{"PreToolUse", false, true},
-      E{"PermissionRequest", true, true}, E{"PostToolUse", false, true}, E{"PreCompact"},
-      E{"SubagentStart"},      E{"SubagentStop"},            E{"Stop"},
+      E{"SessionStart"},
+      E{"UserPromptSubmit"},
+      E{"PreToolUse", false, true},
+      E{"PermissionRequest", true, true},
+      E{"PostToolUse", false, true},
+      E{"PreCompact"},
+      E{"SubagentStart"},
+      E{"SubagentStop"},
+      E{"Stop"},
       E{"SessionEnd", false, false, true},
   };
   codex.follow_up =
@@ -61,7 +67,8 @@ std::vector<Agent> make_agents() {
       "with SIGKILL, and its approval stays on the desktop until dismissed there.";
   list.push_back(codex);
 
-  Agent cursor{.name = "cursor", .title = "Cursor", .source = "cursor", .format = Format::kJsonFlat};
+  Agent cursor{
+      .name = "cursor", .title = "Cursor", .source = "cursor", .format = Format::kJsonFlat};
   cursor.programs = {"cursor", "cursor-agent"};
   cursor.folder = {"", ".cursor"};
   cursor.user_file = "hooks.json";
@@ -70,20 +77,21 @@ std::vector<Agent> make_agents() {
   cursor.timeout_key = "";
   cursor.root_keys = {"version"};
   cursor.events = {
-      E{"sessionStart"}, E{"sessionEnd"},  E{"beforeSubmitPrompt"}, E{"preToolUse", true},
-      E{"postToolUse"},  E{"postToolUseFailure"}, E{"afterAgentThought"}, E{"afterAgentResponse"},
-      E{"stop"},         E{"preCompact"},  E{"subagentStart"},      E{"subagentStop"},
+      E{"sessionStart"}, E{"sessionEnd"},         E{"beforeSubmitPrompt"}, E{"preToolUse", true},
+      E{"postToolUse"},  E{"postToolUseFailure"}, E{"afterAgentThought"},  E{"afterAgentResponse"},
+      E{"stop"},         E{"preCompact"},         E{"subagentStart"},      E{"subagentStop"},
   };
   cursor.writes = false;
   cursor.warning =
       "Cursor's timeout setting (its name, unit and default) is not documented, so setup does not "
       "write hooks.json: add these entries to ~/.cursor/hooks.json yourself, and give preToolUse "
       "the longest timeout Cursor allows if it has one.";
-  cursor.follow_up = "Cursor's preToolUse waits for the desktop; a hook that fails lets Cursor go ahead.";
+  cursor.follow_up =
+      "Cursor's preToolUse waits for the desktop; a hook that fails lets Cursor go ahead.";
   list.push_back(cursor);
 
-  Agent gemini{.name = "gemini", .title = "Gemini CLI", .source = "gemini",
-               .format = Format::kJsonGroups};
+  Agent gemini{
+      .name = "gemini", .title = "Gemini CLI", .source = "gemini", .format = Format::kJsonGroups};
   gemini.programs = {"gemini"};
   gemini.folder = {"GEMINI_CLI_HOME", ".gemini"};
   gemini.user_file = "settings.json";
@@ -95,16 +103,21 @@ std::vector<Agent> make_agents() {
   gemini.default_timeout_s = 60;
   // AfterModel is left out: it fires once per streamed chunk of every answer.
   gemini.events = {
-      E{"SessionStart"}, E{"SessionEnd"}, E{"BeforeAgent"},          E{"AfterAgent"},
-      E{"BeforeTool", true, true},        E{"AfterTool", false, true}, E{"Notification"},
+      E{"SessionStart"},
+      E{"SessionEnd"},
+      E{"BeforeAgent"},
+      E{"AfterAgent"},
+      E{"BeforeTool", true, true},
+      E{"AfterTool", false, true},
+      E{"Notification"},
   };
   gemini.follow_up =
       "a desktop allow runs the tool only under `--approval-mode yolo`; otherwise Gemini still "
       "asks in its own prompt (a deny always blocks).";
   list.push_back(gemini);
 
-  Agent copilot{.name = "copilot", .title = "Copilot CLI", .source = "copilot",
-                .format = Format::kJsonFlat};
+  Agent copilot{
+      .name = "copilot", .title = "Copilot CLI", .source = "copilot", .format = Format::kJsonFlat};
   copilot.programs = {"copilot"};
   copilot.folder = {"COPILOT_HOME", ".copilot"};
   copilot.user_file = "hooks/ombrel.json";  // a file of our own: Copilot reads every file there
@@ -115,14 +128,24 @@ std::vector<Agent> make_agents() {
   copilot.default_timeout_s = 30;
   copilot.root_keys = {"version"};
   copilot.events = {
-      E{"sessionStart"},  E{"sessionEnd"},    E{"userPromptSubmitted"}, E{"preToolUse", true},
-      E{"permissionRequest", true}, E{"postToolUse"}, E{"postToolUseFailure"}, E{"errorOccurred"},
-      E{"agentStop"},     E{"subagentStart"}, E{"subagentStop"},        E{"preCompact"},
+      E{"sessionStart"},
+      E{"sessionEnd"},
+      E{"userPromptSubmitted"},
+      E{"preToolUse", true},
+      E{"permissionRequest", true},
+      E{"postToolUse"},
+      E{"postToolUseFailure"},
+      E{"errorOccurred"},
+      E{"agentStop"},
+      E{"subagentStart"},
+      E{"subagentStop"},
+      E{"preCompact"},
       E{"notification"},
   };
   copilot.follow_up =
       "the waiting hooks have 600 s (Copilot's default is 30 s); a hook that times out is ended "
-      "with SIGTERM, its approval is withdrawn and Copilot goes ahead. Copilot asks once whether to "
+      "with SIGTERM, its approval is withdrawn and Copilot goes ahead. Copilot asks once whether "
+      "to "
       "trust each new folder.";
   list.push_back(copilot);
 
@@ -174,17 +197,25 @@ std::vector<Agent> make_agents() {
   kimi.max_timeout_s = 600;
   // Only the event names every Kimi core accepts; an unknown one fails its validation.
   kimi.events = {
-      E{"SessionStart"}, E{"UserPromptSubmit"}, E{"PreToolUse", true}, E{"PermissionRequest", true},
-      E{"PostToolUse"},  E{"Notification"},     E{"Stop"},             E{"SubagentStart"},
-      E{"SubagentStop"}, E{"PreCompact"},       E{"SessionEnd"},
+      E{"SessionStart"},
+      E{"UserPromptSubmit"},
+      E{"PreToolUse", true},
+      E{"PermissionRequest", true},
+      E{"PostToolUse"},
+      E{"Notification"},
+      E{"Stop"},
+      E{"SubagentStart"},
+      E{"SubagentStop"},
+      E{"PreCompact"},
+      E{"SessionEnd"},
   };
   kimi.follow_up =
       "the waiting hooks have 600 s, Kimi's maximum; a hook killed at its timeout lets Kimi go "
       "ahead.";
   list.push_back(kimi);
 
-  Agent qoder{.name = "qoder", .title = "Qoder CLI", .source = "qoder",
-              .format = Format::kJsonGroups};
+  Agent qoder{
+      .name = "qoder", .title = "Qoder CLI", .source = "qoder", .format = Format::kJsonGroups};
   qoder.programs = {"qodercli"};
   qoder.folder = {"", ".qoder"};
   qoder.user_file = "settings.json";
@@ -195,7 +226,9 @@ std::vector<Agent> make_agents() {
       "documented default is 600 s or 60 s; Qoder was not run here (it needs an account).";
   list.push_back(qoder);
 
-  Agent codebuddy{.name = "codebuddy", .title = "CodeBuddy Code", .source = "codebuddy",
+  Agent codebuddy{.name = "codebuddy",
+                  .title = "CodeBuddy Code",
+                  .source = "codebuddy",
                   .format = Format::kJsonGroups};
   codebuddy.programs = {"codebuddy"};
   codebuddy.folder = {"", ".codebuddy"};
@@ -210,7 +243,9 @@ std::vector<Agent> make_agents() {
   codebuddy.follow_up = "CodeBuddy ends a hook after 60 s unless the timeout above is accepted.";
   list.push_back(codebuddy);
 
-  Agent workbuddy{.name = "workbuddy", .title = "WorkBuddy", .source = "workbuddy",
+  Agent workbuddy{.name = "workbuddy",
+                  .title = "WorkBuddy",
+                  .source = "workbuddy",
                   .format = Format::kJsonGroups};
   workbuddy.programs = {"workbuddy"};
   workbuddy.folder = {"", ".workbuddy"};
@@ -225,8 +260,8 @@ std::vector<Agent> make_agents() {
   workbuddy.follow_up = "WorkBuddy's timeouts are not known.";
   list.push_back(workbuddy);
 
-  Agent reasonix{.name = "reasonix", .title = "Reasonix", .source = "reasonix",
-                 .format = Format::kJsonFlat};
+  Agent reasonix{
+      .name = "reasonix", .title = "Reasonix", .source = "reasonix", .format = Format::kJsonFlat};
   reasonix.programs = {"reasonix"};
   reasonix.folder = {"", ".reasonix"};
   reasonix.user_file = "settings.json";

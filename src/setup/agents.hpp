@@ -46,18 +46,18 @@ struct Agent {
   std::string_view user_file{};              // relative to the folder; for kScripts the folder
   std::string_view project_file{};           // relative to a project folder; empty: none
   std::vector<std::string_view> more_script_dirs{};  // kScripts: other folders it reads (HOME)
-  bool pass_event = false;                 // --event NAME on every command
-  std::string_view matcher{};                // the match-all matcher; empty: none written
+  bool pass_event = false;                           // --event NAME on every command
+  std::string_view matcher{};                        // the match-all matcher; empty: none written
   std::string_view command_key = "command";
-  bool typed = true;                       // entries carry "type": "command"
+  bool typed = true;                         // entries carry "type": "command"
   std::string_view handler_name{};           // a "name" member on each handler (Gemini)
   std::string_view timeout_key = "timeout";  // empty: no timeout can be set
   TimeUnit unit = TimeUnit::kSeconds;
-  int permission_timeout = 600;            // in `unit`
-  std::optional<int> default_timeout_s{};    // what the agent allows a hook without a timeout
-  std::optional<int> max_timeout_s{};        // the agent's maximum, where one is known
-  std::vector<std::string_view> root_keys{}; // kJsonFlat: members a new file starts with
-  bool writes = true;                      // false: only a snippet, with `warning`
+  int permission_timeout = 600;               // in `unit`
+  std::optional<int> default_timeout_s{};     // what the agent allows a hook without a timeout
+  std::optional<int> max_timeout_s{};         // the agent's maximum, where one is known
+  std::vector<std::string_view> root_keys{};  // kJsonFlat: members a new file starts with
+  bool writes = true;                         // false: only a snippet, with `warning`
   std::string_view warning{};
   std::string_view follow_up{};  // what the user must still do after wiring
   std::vector<EventSpec> events{};

@@ -29,7 +29,8 @@ Result<std::vector<Entry>> find_entries(const Agent& agent, std::string_view tex
   return find_json_entries(agent, doc.value());
 }
 
-Result<std::string> wired_text(const Agent& agent, std::string_view text, std::string_view hook_path) {
+Result<std::string> wired_text(const Agent& agent, std::string_view text,
+                               std::string_view hook_path) {
   if (is_toml(agent)) return wire_toml(agent, text, hook_path);
   auto doc = parse_json_config(text);
   if (!doc) return fail(doc.error());

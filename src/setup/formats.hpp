@@ -13,7 +13,8 @@
 namespace ombrel::setup {
 
 Result<std::vector<Entry>> find_entries(const Agent& agent, std::string_view text);
-Result<std::string> wired_text(const Agent& agent, std::string_view text, std::string_view hook_path);
+Result<std::string> wired_text(const Agent& agent, std::string_view text,
+                               std::string_view hook_path);
 Result<std::string> unwired_text(const Agent& agent, std::string_view text);
 // Whether two texts hold the same settings (member order included), whatever their layout.
 bool same_settings(const Agent& agent, std::string_view a, std::string_view b);

@@ -30,7 +30,8 @@ std::optional<std::string> read_word(std::string_view text, std::size_t& at) {
         if (at >= text.size()) return std::nullopt;
         const char d = text[at++];
         if (d == '"') break;
-        if (d == '\\' && at < text.size() && std::string_view("\"\\$`").find(text[at]) != std::string_view::npos) {
+        if (d == '\\' && at < text.size() &&
+            std::string_view("\"\\$`").find(text[at]) != std::string_view::npos) {
           word.push_back(text[at++]);
         } else {
           word.push_back(d);
@@ -54,8 +55,10 @@ std::string shell_quote(std::string_view word) {
   if (plain) return std::string(word);
   std::string out = "'";
   for (char c : word) {
-    if (c == '\'') out += "'\\''";
-    else out.push_back(c);
+    if (c == '\'')
+      out += "'\\''";
+    else
+      out.push_back(c);
   }
   return out + "'";
 }
@@ -77,8 +80,9 @@ std::optional<std::string> our_hook_program(std::string_view command) {
   auto program = command_program(command);
   if (!program) return std::nullopt;
   const std::size_t slash = program->rfind('/');
-  const std::string_view base =
-      slash == std::string::npos ? std::string_view(*program) : std::string_view(*program).substr(slash + 1);
+  const std::string_view base = slash == std::string::npos
+                                    ? std::string_view(*program)
+                                    : std::string_view(*program).substr(slash + 1);
   if (base != kHookName) return std::nullopt;
   return program;
 }

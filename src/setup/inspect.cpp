@@ -109,8 +109,10 @@ Inspection inspect_agent(const Agent& agent, const Env& env,
     found.installed_because = shown(folder, env) + " exists";
   }
   for (const std::string& file : inspected_files(agent, env, project_dir)) {
-    if (agent.format == Format::kScripts) inspect_scripts(agent, file, found);
-    else inspect_file(agent, file, found);
+    if (agent.format == Format::kScripts)
+      inspect_scripts(agent, file, found);
+    else
+      inspect_file(agent, file, found);
   }
   return found;
 }

@@ -16,10 +16,10 @@
 namespace ombrel::setup {
 
 struct WiredEntry {
-  std::string file;                    // the file that holds it (for Cline, the script)
-  std::string event;                   // the event as the agent names it
-  std::string hook_path;               // the program of its command, as written
-  std::string command;                 // the whole command
+  std::string file;                       // the file that holds it (for Cline, the script)
+  std::string event;                      // the event as the agent names it
+  std::string hook_path;                  // the program of its command, as written
+  std::string command;                    // the whole command
   std::optional<double> timeout_seconds;  // its timeout in seconds; nothing: the agent's default
   std::optional<std::size_t> group;    // grouped JSON (Codex hooks.json): index in the event's list
   std::optional<std::size_t> handler;  // index in the group's "hooks" (or in a flat list)

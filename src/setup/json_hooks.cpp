@@ -25,7 +25,8 @@ bool blank_text(std::string_view text) {
 // The command of a handler, whichever key the agent uses for it.
 const Json* handler_command(const Agent& agent, const Json& handler) {
   if (!handler.is_object()) return nullptr;
-  for (std::string_view key : {agent.command_key, std::string_view("command"), std::string_view("bash")}) {
+  for (std::string_view key :
+       {agent.command_key, std::string_view("command"), std::string_view("bash")}) {
     auto it = handler.find(std::string(key));
     if (it != handler.end() && it->is_string()) return &*it;
   }
@@ -69,7 +70,8 @@ bool refresh(const Agent& agent, const EventSpec& event, Json& handler, const Js
 }
 
 // The handlers of ours in one event's list, as (group, handler) positions.
-std::vector<std::pair<std::size_t, std::size_t>> our_positions(const Agent& agent, const Json& list) {
+std::vector<std::pair<std::size_t, std::size_t>> our_positions(const Agent& agent,
+                                                               const Json& list) {
   std::vector<std::pair<std::size_t, std::size_t>> found;
   for (std::size_t g = 0; g < list.size(); ++g) {
     if (!grouped(agent)) {
@@ -154,7 +156,8 @@ Result<bool> wire_json(const Agent& agent, Json& doc, std::string_view hook_path
     if (!list.is_array()) return fail("its \"hooks\".\"" + name + "\" member is not a list");
     const Json want = desired_handler(agent, event, hook_path);
     const auto ours = our_positions(agent, list);
-    for (auto at : ours) changed = refresh(agent, event, handler_at(agent, list, at), want) || changed;
+    for (auto at : ours)
+      changed = refresh(agent, event, handler_at(agent, list, at), want) || changed;
     if (!ours.empty()) continue;
     if (grouped(agent)) {
       Json group = Json::object();

@@ -4,11 +4,10 @@
 // user's (Codex keeps its trust by position).
 #pragma once
 
+#include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "agents.hpp"
 #include "common/result.hpp"

@@ -1,7 +1,11 @@
-// ombrel-setup: what `ombrel setup`, `ombrel doctor` and `ombrel help` run. The launcher
-// hands the words after `ombrel` over unchanged.
+// ombrel-setup: what `ombrel setup` and `ombrel help` run; the launcher hands it the words
+// after `ombrel` unchanged.
 #include "cli.hpp"
 
 int main(int argc, char** argv) {
-  return ombrel::setup::run_cli(argc, argv);
+  using namespace ombrel::setup;
+  const Subcommand subcommands[] = {
+      {"setup", kSetupSummary, setup_main},
+  };
+  return dispatch(subcommands, argc, argv);
 }

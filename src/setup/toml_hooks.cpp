@@ -1,10 +1,10 @@
 #include "toml_hooks.hpp"
 
+#include <toml++/toml.h>
+
 #include <algorithm>
 #include <set>
 #include <sstream>
-
-#include <toml++/toml.h>
 
 #include "hook_command.hpp"
 
@@ -81,7 +81,8 @@ std::vector<std::string> table_lines(const Agent& agent, const EventSpec& event,
   std::vector<std::string> lines = {
       "[[hooks]]\n", "event = " + toml_string(event.name) + "\n",
       "command = " + toml_string(hook_command(agent, hook_path, event.name)) + "\n"};
-  if (event.permission) lines.push_back("timeout = " + std::to_string(agent.permission_timeout) + "\n");
+  if (event.permission)
+    lines.push_back("timeout = " + std::to_string(agent.permission_timeout) + "\n");
   return lines;
 }
 
@@ -141,14 +142,16 @@ Result<std::vector<Entry>> find_toml_entries(std::string_view text) {
   return entries;
 }
 
-Result<std::string> wire_toml(const Agent& agent, std::string_view text, std::string_view hook_path) {
+Result<std::string> wire_toml(const Agent& agent, std::string_view text,
+                              std::string_view hook_path) {
   auto tables = our_tables(text);
   if (!tables) return fail(tables.error());
   std::vector<std::string> lines = split_lines(text);
   std::vector<std::string> appended;
   // Replaced from the last table up, so that earlier line numbers stay right.
   auto found = tables.value();
-  std::sort(found.begin(), found.end(), [](const Table& a, const Table& b) { return a.first > b.first; });
+  std::sort(found.begin(), found.end(),
+            [](const Table& a, const Table& b) { return a.first > b.first; });
   for (const EventSpec& event : agent.events) {
     bool present = false;
     for (const Table& table : found) present = present || table.entry.event == event.name;
@@ -171,21 +174,26 @@ Result<std::string> wire_toml(const Agent& agent, std::string_view text, std::st
     auto with_newline = have;
     if (!with_newline.empty() && !with_newline.back().ends_with('\n')) with_newline.back() += "\n";
     if (with_newline == want) continue;
-    lines.erase(lines.begin() + static_cast<long>(table.first), lines.begin() + static_cast<long>(end));
+    lines.erase(lines.begin() + static_cast<long>(table.first),
+                lines.begin() + static_cast<long>(end));
     auto tail = want;
-    if (end == lines.size() + (end - table.first) && !have.empty() && !have.back().ends_with('\n')) {
+    if (end == lines.size() + (end - table.first) && !have.empty() &&
+        !have.back().ends_with('\n')) {
       tail.back().pop_back();  // the file ended without a newline: so does it still
     }
     lines.insert(lines.begin() + static_cast<long>(table.first), tail.begin(), tail.end());
   }
   if (!appended.empty()) {
-    if (lines.empty()) appended.erase(appended.begin());  // a new file starts with the table
-    else if (!lines.back().ends_with('\n')) lines.back() += "\n";
+    if (lines.empty())
+      appended.erase(appended.begin());  // a new file starts with the table
+    else if (!lines.back().ends_with('\n'))
+      lines.back() += "\n";
     lines.insert(lines.end(), appended.begin(), appended.end());
   }
   std::string result = join_lines(lines);
   auto check = our_tables(result);
-  if (!check) return fail("setup would have made it invalid (" + check.error() + "); nothing written");
+  if (!check)
+    return fail("setup would have made it invalid (" + check.error() + "); nothing written");
   return result;
 }
 
@@ -194,7 +202,8 @@ Result<std::string> unwire_toml(std::string_view text) {
   if (!tables) return fail(tables.error());
   std::vector<std::string> lines = split_lines(text);
   auto found = tables.value();
-  std::sort(found.begin(), found.end(), [](const Table& a, const Table& b) { return a.first > b.first; });
+  std::sort(found.begin(), found.end(),
+            [](const Table& a, const Table& b) { return a.first > b.first; });
   for (const Table& table : found) {
     std::size_t first = table.first;
     const std::size_t end = own_end(lines, table);

@@ -20,7 +20,8 @@ namespace ombrel::setup {
 Result<std::vector<Entry>> find_toml_entries(std::string_view text);
 
 // The text with every event of the agent wired.
-Result<std::string> wire_toml(const Agent& agent, std::string_view text, std::string_view hook_path);
+Result<std::string> wire_toml(const Agent& agent, std::string_view text,
+                              std::string_view hook_path);
 
 // The text without our tables.
 Result<std::string> unwire_toml(std::string_view text);
