@@ -93,7 +93,7 @@ std::vector<Agent> make_agents() {
   Agent gemini{
       .name = "gemini", .title = "Gemini CLI", .source = "gemini", .format = Format::kJsonGroups};
   gemini.programs = {"gemini"};
-  gemini.folder = {"GEMINI_CLI_HOME", ".gemini"};
+  gemini.folder = {"GEMINI_CLI_HOME", ".gemini", true};  // it stands for HOME (0.61 bundle)
   gemini.user_file = "settings.json";
   gemini.project_file = ".gemini/settings.json";
   gemini.matcher = ".*";  // a regular expression: "*" would be invalid
@@ -302,7 +302,9 @@ const Agent* find_agent(std::string_view name) {
 
 std::string agent_folder(const Agent& agent, const Env& env) {
   if (!agent.folder.env_var.empty()) {
-    if (auto moved = env.get(agent.folder.env_var)) return *moved;
+    if (auto moved = env.get(agent.folder.env_var)) {
+      return agent.folder.env_is_home ? join(*moved, agent.folder.fallback) : *moved;
+    }
   }
   return join(env.home(), agent.folder.fallback);
 }

@@ -30,10 +30,12 @@ struct EventSpec {
   bool no_timeout = false;  // never given a timeout (Codex cuts SessionEnd to 3 s and warns)
 };
 
-// A configuration folder: an environment variable that moves it, else a path under HOME.
+// A configuration folder: a path under HOME, unless an environment variable moves it (to
+// its value, or, for env_is_home, to the same path under its value).
 struct FolderSpec {
   std::string_view env_var;   // empty: none
   std::string_view fallback;  // relative to HOME
+  bool env_is_home = false;
 };
 
 struct Agent {

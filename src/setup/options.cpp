@@ -5,7 +5,8 @@ namespace {
 
 std::string agent_names() {
   std::string names;
-  for (const Agent& agent : all_agents()) names += (names.empty() ? "" : ", ") + std::string(agent.name);
+  for (const Agent& agent : all_agents())
+    names += (names.empty() ? "" : ", ") + std::string(agent.name);
   return names;
 }
 
@@ -43,7 +44,8 @@ Result<SetupOptions> parse_setup_options(const std::vector<std::string>& words) 
       options.agents.push_back(agent.value());
     }
   }
-  if (options.all && !options.agents.empty()) return fail("--all and agent names do not go together");
+  if (options.all && !options.agents.empty())
+    return fail("--all and agent names do not go together");
   if (options.print && (options.all || options.remove || !options.agents.empty())) {
     return fail("--print takes one agent and nothing else");
   }

@@ -10,7 +10,8 @@ constexpr mode_t kNewFileMode = 0600;
 constexpr mode_t kNewScriptMode = 0700;
 
 std::string refused(const std::string& path, const std::string& why) {
-  return path + ": " + why + ". It was left untouched: fix it (or move it aside) and run ombrel "
+  return path + ": " + why +
+         ". It was left untouched: fix it (or move it aside) and run ombrel "
          "setup again.";
 }
 
@@ -44,7 +45,8 @@ void plan_file(const Agent& agent, const Env& env, const std::optional<std::stri
                const std::optional<std::string>& hook_path, AgentPlan& plan) {
   auto path = config_path(agent, env, project_dir);
   if (!path) {
-    plan.notes.push_back(std::string(agent.title) + " has no project-level hooks file: nothing to do");
+    plan.notes.push_back(std::string(agent.title) +
+                         " has no project-level hooks file: nothing to do");
     return;
   }
   plan.files.push_back(*path);
@@ -96,7 +98,8 @@ void plan_scripts(const Agent& agent, const Env& env, const std::optional<std::s
         continue;
       }
       const std::string want = script_text(agent, *hook_path, event.name);
-      if (have->text != want) plan.changes.push_back({path, target, have, want, have->mode, false, false});
+      if (have->text != want)
+        plan.changes.push_back({path, target, have, want, have->mode, false, false});
     }
     if (wired || !hook_path) continue;
     const std::string path = dirs.front() + "/" + std::string(event.name);
@@ -106,17 +109,20 @@ void plan_scripts(const Agent& agent, const Env& env, const std::optional<std::s
       continue;
     }
     const std::string target = target_of(agent, env, path, project_dir, plan);
-    plan.changes.push_back({path, target, std::nullopt, script_text(agent, *hook_path, event.name),
-                            kNewScriptMode});
+    plan.changes.push_back(
+        {path, target, std::nullopt, script_text(agent, *hook_path, event.name), kNewScriptMode});
   }
 }
 
-AgentPlan plan_for(const Agent& agent, const Env& env, const std::optional<std::string>& project_dir,
+AgentPlan plan_for(const Agent& agent, const Env& env,
+                   const std::optional<std::string>& project_dir,
                    const std::optional<std::string>& hook_path) {
   AgentPlan plan;
   plan.agent = &agent;
-  if (agent.format == Format::kScripts) plan_scripts(agent, env, project_dir, hook_path, plan);
-  else plan_file(agent, env, project_dir, hook_path, plan);
+  if (agent.format == Format::kScripts)
+    plan_scripts(agent, env, project_dir, hook_path, plan);
+  else
+    plan_file(agent, env, project_dir, hook_path, plan);
   return plan;
 }
 

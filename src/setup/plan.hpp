@@ -28,10 +28,10 @@ struct FileChange {
 
 struct AgentPlan {
   const Agent* agent = nullptr;
-  std::vector<std::string> files;     // every file looked at
-  std::vector<FileChange> changes;    // empty: nothing to do ("already wired")
-  std::vector<std::string> notes;     // links followed, files of the user's left alone, ...
-  std::vector<std::string> errors;    // files refused, with what to do
+  std::vector<std::string> files;   // every file looked at
+  std::vector<FileChange> changes;  // empty: nothing to do ("already wired")
+  std::vector<std::string> notes;   // links followed, files of the user's left alone, ...
+  std::vector<std::string> errors;  // files refused, with what to do
 };
 
 AgentPlan plan_setup(const Agent& agent, const Env& env,

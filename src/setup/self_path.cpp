@@ -57,7 +57,8 @@ Result<std::string> hook_beside(const char* argv0) {
   if (!self) return fail(self.error());
   const std::string dir = self.value().substr(0, self.value().rfind('/'));
   const std::string hook = dir + "/ombrel-hook";
-  if (!executable(hook)) return fail("ombrel-hook is not installed beside ombrel-setup (in " + dir + ")");
+  if (!executable(hook))
+    return fail("ombrel-hook is not installed beside ombrel-setup (in " + dir + ")");
   auto resolved = real(hook);
   if (!resolved) return fail("cannot resolve " + hook);
   return *resolved;

@@ -49,18 +49,16 @@ std::vector<const Agent*> chosen(const SetupOptions& options, const Env& env, Ou
 }
 
 // Applies (or, for a dry run, shows) one agent's plan; false when something failed.
-bool carry_out(const AgentPlan& plan, const SetupOptions& options, const Env& env,
-               Output& output) {
+bool carry_out(const AgentPlan& plan, const SetupOptions& options, const Env& env, Output& output) {
   const std::string name = title(*plan.agent);
   for (const auto& note : plan.notes) output.out += name + ": note: " + note + "\n";
   for (const auto& error : plan.errors) output.err += "ombrel setup: " + name + ": " + error + "\n";
-  if (plan.changes.empty() && plan.errors.empty()) {
+  if (plan.changes.empty() && plan.errors.empty() && !plan.files.empty()) {
     std::string where;
     for (const auto& file : plan.files) where += (where.empty() ? "" : ", ") + shown(file, env);
     if (options.remove) {
       if (!options.agents.empty()) output.out += name + ": nothing of ours to remove\n";
-    }
-    else {
+    } else {
       output.out += name + ": already wired (" + where + ")\n";
     }
   }
@@ -83,9 +81,10 @@ bool carry_out(const AgentPlan& plan, const SetupOptions& options, const Env& en
 
 void show_snippet(const Agent& agent, const Env& env, const std::string& hook_path,
                   Output& output) {
-  output.err += "ombrel setup: " + title(agent) + ": not written: " + std::string(agent.warning) + "\n";
-  output.out += title(agent) + ": add this yourself (ombrel setup --print " + std::string(agent.name) +
-                "):\n" + snippet(agent, env, hook_path);
+  output.err +=
+      "ombrel setup: " + title(agent) + ": not written: " + std::string(agent.warning) + "\n";
+  output.out += title(agent) + ": add this yourself (ombrel setup --print " +
+                std::string(agent.name) + "):\n" + snippet(agent, env, hook_path);
 }
 
 }  // namespace
@@ -93,7 +92,8 @@ void show_snippet(const Agent& agent, const Env& env, const std::string& hook_pa
 int run_setup(const SetupOptions& options, const Env& env, const std::string& hook_path,
               Output& output) {
   if (options.print) {
-    if (!options.print->writes) output.err += "ombrel setup: warning: " + std::string(options.print->warning) + "\n";
+    if (!options.print->writes)
+      output.err += "ombrel setup: warning: " + std::string(options.print->warning) + "\n";
     output.out += snippet(*options.print, env, hook_path);
     return 0;
   }
@@ -116,12 +116,14 @@ int run_setup(const SetupOptions& options, const Env& env, const std::string& ho
                                           : plan_setup(*agent, env, options.project_dir, hook_path);
     const bool done = carry_out(plan, options, env, output);
     ok = ok && done;
-    if (done && !options.remove && !agent->follow_up.empty()) {
+    if (done && !options.remove && !plan.files.empty() && !agent->follow_up.empty()) {
       still += "  " + title(*agent) + ": " + std::string(agent->follow_up) + "\n";
     }
   }
-  if (options.dry_run) output.out += "Dry run: nothing was changed.\n";
-  else if (!still.empty()) output.out += "Still to do:\n" + still;
+  if (options.dry_run)
+    output.out += "Dry run: nothing was changed.\n";
+  else if (!still.empty())
+    output.out += "Still to do:\n" + still;
   return ok ? 0 : 1;
 }
 

@@ -15,6 +15,7 @@
 #include <regex>
 #include <sstream>
 
+#include "common/version.hpp"
 #include "fake_server.hpp"
 #include "process.hpp"
 #include "temp_dir.hpp"
@@ -66,7 +67,7 @@ std::string fill(const std::string& text, const std::string& value) {
 class LauncherE2E : public ::testing::Test {
  protected:
   LauncherE2E() {
-    for (const char* tool : {"claude", "claude-code", "codex", "run"}) {
+    for (const char* tool : {"claude", "claude-code", "codex", "run", "setup"}) {
       executable("bin/" + std::string(tool), recorder);
     }
     const std::string fake = executable("fake", "L='" + log + "'\n" + kFake + "\n");
@@ -156,6 +157,35 @@ TEST_F(LauncherE2E, RefusalsComeBeforeAnythingStarts) {
     EXPECT_EQ(logged("calls").find("new-session"), std::string::npos);
   }
   EXPECT_TRUE(server.requests().empty());
+}
+
+// setup, doctor and help belong to ombrel-setup only as the first word after `ombrel`; the
+// tool is started as before everywhere else, and --help and --version answer alone.
+TEST_F(LauncherE2E, FrontWordsGoToSetupOnlyRightAfterOmbrel) {
+  const std::string version(kVersion);
+  // clang-format off
+  struct { std::string program; Strings args; int status; std::string out_has; bool tool_ran; }
+  cases[] = {
+      {"ombrel", {"--help"}, 0, "Usage: ombrel run TOOL", false},
+      {"ombrel-run", {"--help"}, 0, "Usage: ombrel run TOOL", false},
+      {"ombrel", {"--version"}, 0, "ombrel " + version + "\n", false},
+      {"ombrel-run", {"--version"}, 0, "ombrel-run " + version + "\n", false},
+      {"ombrel", {"help"}, 0, "ombrel setup --remove", false},
+      {"ombrel", {"setup", "--print", "codex"}, 0, "/ombrel-hook --source codex", false},
+      {"ombrel", {"run", "setup"}, 0, "", true},
+      {"ombrel-run", {"setup"}, 0, "", true},
+      {"ombrel", {"run", "--help"}, 127, "", false},  // a tool of that name, as before
+      {"ombrel-run", {"help"}, 127, "", false}};
+  // clang-format on
+  for (const auto& c : cases) {
+    auto r = launch(c.args, c.program);
+    EXPECT_EQ(r.exit_code, c.status) << c.program << " " << c.args[0] << ": " << r.err;
+    EXPECT_NE(r.out.find(c.out_has), std::string::npos) << r.out;
+    EXPECT_EQ(!tool_command().empty(), c.tool_ran) << c.program << " " << c.args.back();
+    if (c.tool_ran) {
+      EXPECT_EQ(tool_command()[0], bin + "/setup");
+    }
+  }
 }
 
 TEST_F(LauncherE2E, RegistersThenStartsTheToolWithTheWholeEnvironmentOffTheCommandLine) {
