@@ -1,6 +1,7 @@
 #include "plan.hpp"
 
 #include "formats.hpp"
+#include "json_hooks.hpp"
 #include "scripts.hpp"
 
 namespace ombrel::setup {
@@ -159,8 +160,30 @@ std::string snippet(const Agent& agent, const Env& env, const std::string& hook_
     }
     return out;
   }
-  auto text = wired_text(agent, "", hook_path);
-  return text ? text.value() : text.error() + "\n";
+  if (agent.format == Format::kToml) {
+    auto text = wired_text(agent, "", hook_path);
+    return text ? text.value() : text.error() + "\n";
+  }
+  // One line per event, as people read and paste it; setup itself writes whole files.
+  Json doc = Json::object();
+  (void)wire_json(agent, doc, hook_path);
+  std::string out = "{\n";
+  std::size_t member = 0;
+  for (const auto& [key, value] : doc.items()) {
+    out += "  \"" + key + "\": ";
+    if (key == "hooks") {
+      out += "{\n";
+      std::size_t event = 0;
+      for (const auto& [name, list] : value.items()) {
+        out += "    \"" + name + "\": " + list.dump() + (++event < value.size() ? ",\n" : "\n");
+      }
+      out += "  }";
+    } else {
+      out += value.dump();
+    }
+    out += ++member < doc.size() ? ",\n" : "\n";
+  }
+  return out + "}\n";
 }
 
 }  // namespace ombrel::setup

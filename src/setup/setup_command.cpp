@@ -81,10 +81,9 @@ bool carry_out(const AgentPlan& plan, const SetupOptions& options, const Env& en
 
 void show_snippet(const Agent& agent, const Env& env, const std::string& hook_path,
                   Output& output) {
-  output.err +=
-      "ombrel setup: " + title(agent) + ": not written: " + std::string(agent.warning) + "\n";
-  output.out += title(agent) + ": add this yourself (ombrel setup --print " +
-                std::string(agent.name) + "):\n" + snippet(agent, env, hook_path);
+  output.out += title(agent) + ": not written: " + std::string(agent.warning) +
+                "\nAdd this yourself (ombrel setup --print " + std::string(agent.name) + "):\n" +
+                snippet(agent, env, hook_path);
 }
 
 }  // namespace
@@ -110,6 +109,7 @@ int run_setup(const SetupOptions& options, const Env& env, const std::string& ho
   for (const Agent* agent : agents) {
     if (!options.remove && !agent->writes) {
       show_snippet(*agent, env, hook_path, output);
+      still += "  " + title(*agent) + ": " + std::string(agent->follow_up) + "\n";
       continue;
     }
     const AgentPlan plan = options.remove ? plan_remove(*agent, env, options.project_dir)
