@@ -3,10 +3,10 @@
 // wrote is read back in the agent's own format and held to that format's rules.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <toml++/toml.h>
 
 #include <filesystem>
 #include <set>
-#include <toml++/toml.h>
 
 #include "inspect.hpp"
 #include "json_hooks.hpp"
@@ -39,11 +39,14 @@ const Row kRows[] = {
      "[{\"type\": \"command\", \"command\": \"audit.sh\", \"timeout\": 5}]}]}}",
      "{\"hooks\": {} // comments are not JSON\n}"},
     {"gemini",
-     "{\"security\": {\"auth\": {\"selectedType\": \"gemini-api-key\"}}, \"hooks\": {\"BeforeTool\": "
-     "[{\"matcher\": \"run_shell.*\", \"hooks\": [{\"type\": \"command\", \"command\": \"audit\"}]}]}}\n",
+     "{\"security\": {\"auth\": {\"selectedType\": \"gemini-api-key\"}}, \"hooks\": "
+     "{\"BeforeTool\": "
+     "[{\"matcher\": \"run_shell.*\", \"hooks\": [{\"type\": \"command\", \"command\": "
+     "\"audit\"}]}]}}\n",
      "[1, 2]"},
     {"copilot",
-     "{\"version\": 1, \"hooks\": {\"agentStop\": [{\"type\": \"command\", \"bash\": \"notify\"}]}}\n",
+     "{\"version\": 1, \"hooks\": {\"agentStop\": [{\"type\": \"command\", \"bash\": "
+     "\"notify\"}]}}\n",
      "{\"version\": 1,"},
     {"qoder", "{\"theme\": \"dark\"}\n", "{\"hooks\": []}"},
     {"kimi",
@@ -54,11 +57,22 @@ const Row kRows[] = {
 };
 
 // Kimi validates its hook tables strictly against these event names.
-const std::set<std::string> kKimiEvents = {
-    "PreToolUse",   "PostToolUse",  "PostToolUseFailure", "PermissionRequest", "PermissionResult",
-    "UserPromptSubmit", "Stop",     "StopFailure",        "Interrupt",         "SessionStart",
-    "SessionEnd",   "SubagentStart", "SubagentStop",      "PreCompact",        "PostCompact",
-    "Notification"};
+const std::set<std::string> kKimiEvents = {"PreToolUse",
+                                           "PostToolUse",
+                                           "PostToolUseFailure",
+                                           "PermissionRequest",
+                                           "PermissionResult",
+                                           "UserPromptSubmit",
+                                           "Stop",
+                                           "StopFailure",
+                                           "Interrupt",
+                                           "SessionStart",
+                                           "SessionEnd",
+                                           "SubagentStart",
+                                           "SubagentStop",
+                                           "PreCompact",
+                                           "PostCompact",
+                                           "Notification"};
 
 class Wiring : public ::testing::Test {
  protected:
@@ -68,8 +82,8 @@ class Wiring : public ::testing::Test {
 
   // Plans and applies; the plan's errors fail the test unless expected.
   AgentPlan run(const Agent& agent, const std::optional<std::string>& hook) {
-    AgentPlan plan = hook ? plan_setup(agent, env, std::nullopt, *hook)
-                          : plan_remove(agent, env, std::nullopt);
+    AgentPlan plan =
+        hook ? plan_setup(agent, env, std::nullopt, *hook) : plan_remove(agent, env, std::nullopt);
     for (const auto& change : plan.changes) EXPECT_TRUE(apply_change(change).ok()) << change.path;
     return plan;
   }
@@ -86,11 +100,17 @@ void expect_wired(const Agent& agent, const Inspection& seen, const std::string&
     events.insert(entry.event);
     EXPECT_EQ(entry.hook_path, hook) << agent.name << " " << entry.event;
     EXPECT_NE(entry.command.find("--source " + std::string(agent.source)), std::string::npos);
-    if (agent.pass_event) { EXPECT_NE(entry.command.find("--event " + entry.event), std::string::npos); }
+    if (agent.pass_event) {
+      EXPECT_NE(entry.command.find("--event " + entry.event), std::string::npos);
+    }
     for (const EventSpec& event : agent.events) {
       if (event.name != entry.event || agent.timeout_key.empty()) continue;
-      if (event.permission) { EXPECT_EQ(entry.timeout_seconds, 600.0) << agent.name << " " << event.name; }
-      if (event.no_timeout) { EXPECT_FALSE(entry.timeout_seconds) << agent.name << " " << event.name; }
+      if (event.permission) {
+        EXPECT_EQ(entry.timeout_seconds, 600.0) << agent.name << " " << event.name;
+      }
+      if (event.no_timeout) {
+        EXPECT_FALSE(entry.timeout_seconds) << agent.name << " " << event.name;
+      }
     }
   }
   for (const EventSpec& event : agent.events) {
@@ -114,18 +134,24 @@ void expect_valid_format(const Agent& agent, const std::string& path) {
     for (const auto& node : *doc["hooks"].as_array()) {
       const toml::table& table = *node.as_table();
       for (const auto& [key, value] : table) {
-        EXPECT_TRUE(key == "event" || key == "command" || key == "timeout" || key == "matcher") << key;
+        EXPECT_TRUE(key == "event" || key == "command" || key == "timeout" || key == "matcher")
+            << key;
       }
       EXPECT_TRUE(kKimiEvents.contains(table["event"].value_or(std::string())));
-      if (auto timeout = table["timeout"].as_integer()) { EXPECT_TRUE(timeout->get() >= 1 && timeout->get() <= 600); }
+      if (auto timeout = table["timeout"].as_integer()) {
+        EXPECT_TRUE(timeout->get() >= 1 && timeout->get() <= 600);
+      }
     }
     return;
   }
   const Json doc = Json::parse(read_file(path));
   if (agent.name == "codex") {
-    for (const auto& [key, value] : doc.items()) EXPECT_TRUE(key == "hooks" || key == "description") << key;
+    for (const auto& [key, value] : doc.items())
+      EXPECT_TRUE(key == "hooks" || key == "description") << key;
   }
-  if (!agent.root_keys.empty()) { EXPECT_EQ(doc["version"], 1); }
+  if (!agent.root_keys.empty()) {
+    EXPECT_EQ(doc["version"], 1);
+  }
   for (const auto& [event, list] : doc["hooks"].items()) {
     for (const Json& entry : list) {
       if (agent.format == Format::kJsonFlat) {
@@ -133,7 +159,9 @@ void expect_valid_format(const Agent& agent, const std::string& path) {
         continue;
       }
       // Gemini's matcher is a regular expression, where "*" matches nothing.
-      if (agent.name == "gemini" && entry.contains("matcher")) { EXPECT_EQ(entry["matcher"], ".*"); }
+      if (agent.name == "gemini" && entry.contains("matcher")) {
+        EXPECT_EQ(entry["matcher"], ".*");
+      }
       for (const Json& handler : entry["hooks"]) EXPECT_EQ(handler["type"], "command");
     }
   }
@@ -149,8 +177,11 @@ TEST_F(Wiring, IntoAnEmptyHomeThenAgainThenRemoved) {
     EXPECT_TRUE(run(agent, kHook).changes.empty()) << agent.name << ": not already wired";
     run(agent, std::nullopt);
     EXPECT_TRUE(inspect_agent(agent, env).entries.empty()) << agent.name;
-    if (agent.format != Format::kScripts) { EXPECT_FALSE(std::filesystem::exists(path)) << path; }
-    else { EXPECT_TRUE(std::filesystem::is_empty(path)) << path; }
+    if (agent.format != Format::kScripts) {
+      EXPECT_FALSE(std::filesystem::exists(path)) << path;
+    } else {
+      EXPECT_TRUE(std::filesystem::is_empty(path)) << path;
+    }
   }
 }
 
@@ -168,7 +199,8 @@ TEST_F(Wiring, BesideTheUsersOwnHooksAndBackToTheSameBytes) {
     EXPECT_EQ(st.st_mode & 0777, 0640u) << agent.name << ": the file's mode is kept";
     const Inspection seen = inspect_agent(agent, env);
     if (agent.format == Format::kScripts) {
-      EXPECT_EQ(seen.entries.size(), agent.events.size() - 1) << "the user's PreToolUse is left alone";
+      EXPECT_EQ(seen.entries.size(), agent.events.size() - 1)
+          << "the user's PreToolUse is left alone";
       EXPECT_EQ(plan.notes.size(), 1u);
     } else {
       expect_wired(agent, seen, kHook);
@@ -176,7 +208,9 @@ TEST_F(Wiring, BesideTheUsersOwnHooksAndBackToTheSameBytes) {
     }
     for (const WiredEntry& entry : seen.entries) {
       // Appended after the user's group (Codex keeps its trust by position).
-      if (agent.name == "codex" && entry.event == "PreToolUse") { EXPECT_EQ(entry.group, 1u); }
+      if (agent.name == "codex" && entry.event == "PreToolUse") {
+        EXPECT_EQ(entry.group, 1u);
+      }
     }
     run(agent, std::nullopt);
     EXPECT_EQ(read_file(own_path), row.own) << agent.name;
