@@ -5,6 +5,7 @@
 #include "files.hpp"
 #include "formats.hpp"
 #include "scripts.hpp"
+#include "toml_hooks.hpp"
 
 namespace ombrel::setup {
 namespace {
@@ -54,14 +55,16 @@ void inspect_scripts(const Agent& agent, const std::string& dir, Inspection& fou
   }
 }
 
-void inspect_file(const Agent& agent, const std::string& file, Inspection& found) {
+void inspect_file(const Agent& agent, const std::string& file, Inspection& found,
+                  bool codex_toml = false) {
   auto read = read_text_file(file);
   if (!read) {
     found.problems.push_back({file, read.error()});
     return;
   }
   if (!read.value()) return;
-  auto entries = find_entries(agent, read.value()->text);
+  auto entries = codex_toml ? find_codex_toml_entries(read.value()->text)
+                            : find_entries(agent, read.value()->text);
   if (!entries) {
     found.problems.push_back({file, entries.error()});
     return;
@@ -109,10 +112,16 @@ Inspection inspect_agent(const Agent& agent, const Env& env,
     found.installed_because = shown(folder, env) + " exists";
   }
   for (const std::string& file : inspected_files(agent, env, project_dir)) {
-    if (agent.format == Format::kScripts)
+    if (agent.format == Format::kScripts) {
       inspect_scripts(agent, file, found);
-    else
+    } else {
       inspect_file(agent, file, found);
+    }
+  }
+  // Codex also runs hooks written inline in its config.toml; setup never writes them there.
+  if (agent.name == "codex") {
+    const std::string folder = project_dir ? *project_dir + "/.codex" : agent_folder(agent, env);
+    inspect_file(agent, folder + "/config.toml", found, true);
   }
   return found;
 }

@@ -142,6 +142,45 @@ Result<std::vector<Entry>> find_toml_entries(std::string_view text) {
   return entries;
 }
 
+Result<std::vector<Entry>> find_codex_toml_entries(std::string_view text) {
+  toml::table root;
+  try {
+    root = toml::parse(text);
+  } catch (const toml::parse_error& error) {
+    std::ostringstream what;
+    what << "it is not valid TOML at line " << error.source().begin.line << ", column "
+         << error.source().begin.column << " (" << error.description() << ")";
+    return fail(what.str());
+  }
+  std::vector<Entry> entries;
+  const toml::table* hooks = root["hooks"].as_table();
+  if (hooks == nullptr) return entries;
+  for (const auto& [event, node] : *hooks) {
+    const toml::array* groups = node.as_array();  // `state` and other tables are not events
+    if (groups == nullptr) continue;
+    for (std::size_t g = 0; g < groups->size(); ++g) {
+      const toml::table* group = (*groups)[g].as_table();
+      const toml::array* handlers = group != nullptr ? (*group)["hooks"].as_array() : nullptr;
+      if (handlers == nullptr) continue;
+      for (std::size_t h = 0; h < handlers->size(); ++h) {
+        const toml::table* handler = (*handlers)[h].as_table();
+        const auto command =
+            handler != nullptr ? (*handler)["command"].value<std::string>() : std::nullopt;
+        if (!command || !our_hook_program(*command)) continue;
+        Entry entry;
+        entry.event = std::string(event.str());
+        entry.command = *command;
+        entry.program = *our_hook_program(*command);
+        if (auto timeout = (*handler)["timeout"].value<double>()) entry.timeout = *timeout;
+        entry.group = g;
+        entry.handler = h;
+        entries.push_back(std::move(entry));
+      }
+    }
+  }
+  return entries;
+}
+
 Result<std::string> wire_toml(const Agent& agent, std::string_view text,
                               std::string_view hook_path) {
   auto tables = our_tables(text);

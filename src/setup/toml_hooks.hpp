@@ -19,6 +19,10 @@ namespace ombrel::setup {
 // its `hooks` is not a list of [[hooks]] tables.
 Result<std::vector<Entry>> find_toml_entries(std::string_view text);
 
+// Our entries among the [[hooks.EVENT]] groups of Codex's config.toml (read, never written:
+// setup writes Codex's hooks.json), with their group and handler positions.
+Result<std::vector<Entry>> find_codex_toml_entries(std::string_view text);
+
 // The text with every event of the agent wired.
 Result<std::string> wire_toml(const Agent& agent, std::string_view text,
                               std::string_view hook_path);
