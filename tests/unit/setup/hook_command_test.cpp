@@ -1,8 +1,8 @@
 // Which commands are ours decides what --remove takes out: only a command whose program is
 // named ombrel-hook, however it is quoted, and never one that merely mentions it.
-#include <gtest/gtest.h>
-
 #include "hook_command.hpp"
+
+#include <gtest/gtest.h>
 
 namespace ombrel::setup {
 namespace {
