@@ -44,5 +44,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(nlohmann_json_DIR ${CMAKE_CURRENT_LIST_DIR}/zig-macos)
+set(tomlplusplus_DIR ${CMAKE_CURRENT_LIST_DIR}/zig-macos)
 # Corrections to CMake's rules for Apple's clang, which zig is taken for.
 set(CMAKE_USER_MAKE_RULES_OVERRIDE ${CMAKE_CURRENT_LIST_DIR}/zig-macos/rules.cmake)
