@@ -109,6 +109,7 @@ Result<std::map<std::string, std::string>> read_codex_trust(const std::string& c
 Check check_codex_trust(const std::vector<CodexHookPlace>& ours,
                         const std::map<std::string, Json>& hooks_files,
                         const std::map<std::string, std::string>& trusted) {
+  if (ours.empty()) return info("trust", "not checked: none of our hooks is in a hooks.json");
   std::vector<std::string> pending;
   std::vector<std::string> changed;
   for (const CodexHookPlace& place : ours) {

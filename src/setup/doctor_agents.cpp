@@ -1,0 +1,143 @@
+#include "doctor_agents.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <set>
+
+#include "doctor_codex_trust.hpp"
+
+namespace ombrel::doctor {
+namespace {
+
+Check row(const setup::Inspection& inspection, Check check) {
+  check.subject = std::string(inspection.agent->name);
+  return check;
+}
+
+std::string setup_command(const setup::Agent& agent) {
+  return "run `ombrel setup " + std::string(agent.name) + "`";
+}
+
+std::string join(const std::vector<std::string>& words) {
+  std::string out;
+  for (const std::string& w : words) out.append(out.empty() ? "" : ", ").append(w);
+  return out;
+}
+
+std::string seconds_text(double seconds) {
+  const double whole = std::floor(seconds);
+  return whole == seconds ? std::to_string(static_cast<long long>(whole)) + " s"
+                          : std::to_string(seconds) + " s";
+}
+
+// Every event setup wires for the agent and no entry of ours covers.
+std::vector<std::string> missing_events(const setup::Inspection& inspection) {
+  std::set<std::string> wired;
+  for (const auto& e : inspection.entries) wired.insert(e.event);
+  std::vector<std::string> missing;
+  for (const auto& spec : inspection.agent->events)
+    if (wired.count(std::string(spec.name)) == 0) missing.emplace_back(spec.name);
+  return missing;
+}
+
+Check wired_check(const setup::Inspection& inspection) {
+  const setup::Agent& agent = *inspection.agent;
+  const std::string fix = agent.writes
+                              ? setup_command(agent)
+                              : "add what `ombrel setup --print " + std::string(agent.name) +
+                                    "` shows to the agent's configuration";
+  if (!inspection.problems.empty()) {
+    const auto& problem = inspection.problems.front();
+    return failure("wired", problem.file + ": " + problem.message,
+                   "correct " + problem.file + " by hand (the agent cannot read it either), then " +
+                       fix);
+  }
+  if (inspection.entries.empty()) return failure("wired", "no hook of ours", fix);
+  const std::vector<std::string> missing = missing_events(inspection);
+  if (!missing.empty()) return failure("wired", "not on " + join(missing), fix);
+  return pass("wired", std::to_string(inspection.entries.size()) + " hooks in " +
+                           join(inspection.files));
+}
+
+Check hook_path_check(const setup::Inspection& inspection,
+                      const std::optional<std::string>& hook) {
+  if (!hook) return info("hook path", "not compared: ombrel-hook was not found");
+  std::set<std::string> stale;
+  for (const auto& e : inspection.entries)
+    if (e.hook_path != *hook) stale.insert(e.hook_path);
+  if (stale.empty()) return pass("hook path", *hook);
+  std::string fix = setup_command(*inspection.agent) + " to point them at " + *hook;
+  if (inspection.agent->name == "codex") fix += ", then trust them again in Codex's /hooks";
+  return failure("hook path", "runs " + join({stale.begin(), stale.end()}) + ", not " + *hook,
+                 fix);
+}
+
+Check timeout_check(const setup::Inspection& inspection) {
+  const setup::Agent& agent = *inspection.agent;
+  const double needed = needed_permission_seconds(agent);
+  std::set<std::string> permission;
+  for (const auto& spec : agent.events)
+    if (spec.permission) permission.emplace(spec.name);
+  std::vector<std::string> short_ones;
+  for (const auto& e : inspection.entries) {
+    if (permission.count(e.event) == 0) continue;
+    const std::optional<double> seconds =
+        e.timeout_seconds ? e.timeout_seconds
+                          : agent.default_timeout_s ? std::optional<double>(*agent.default_timeout_s)
+                                                    : std::nullopt;
+    if (!seconds) continue;  // the agent's default is not known: nothing to hold it against
+    if (*seconds < needed) short_ones.push_back(e.event + " " + seconds_text(*seconds));
+  }
+  if (short_ones.empty()) return pass("timeouts", "permission hooks wait " + seconds_text(needed));
+  return failure("timeouts",
+                 join(short_ones) + ": the agent gives up on a decision before " +
+                     seconds_text(needed),
+                 setup_command(agent) + ", or set the timeout to " + seconds_text(needed) +
+                     " by hand");
+}
+
+Check trust_check(const setup::Inspection& inspection,
+                  const Result<std::map<std::string, std::string>>& trust) {
+  if (!trust) return failure("trust", trust.error(), "correct config.toml, then open Codex");
+  std::vector<CodexHookPlace> ours;
+  std::map<std::string, nlohmann::json> files;
+  for (const auto& e : inspection.entries) {
+    if (!e.group || !e.handler) continue;
+    ours.push_back({e.file, e.event, *e.group, *e.handler});
+    if (files.count(e.file) != 0) continue;
+    std::ifstream in(e.file, std::ios::binary);
+    auto parsed = nlohmann::json::parse(in, nullptr, false);
+    if (!parsed.is_discarded()) files.emplace(e.file, std::move(parsed));
+  }
+  return check_codex_trust(ours, files, trust.value());
+}
+
+}  // namespace
+
+double needed_permission_seconds(const setup::Agent& agent) {
+  const double wanted = 600;
+  return agent.max_timeout_s ? std::min<double>(wanted, *agent.max_timeout_s) : wanted;
+}
+
+std::vector<Check> agent_checks(const setup::Inspection& inspection,
+                                const std::optional<std::string>& hook, const CodexTrust& trust) {
+  std::vector<Check> rows;
+  if (!inspection.installed && inspection.entries.empty() && inspection.problems.empty()) {
+    rows.push_back(row(inspection, info("installed", "no")));
+    return rows;
+  }
+  rows.push_back(row(inspection, inspection.installed
+                                     ? pass("installed", inspection.installed_because)
+                                     : info("installed", "no, but wired")));
+  Check wired = wired_check(inspection);
+  const bool any = !inspection.entries.empty();
+  rows.push_back(row(inspection, std::move(wired)));
+  if (!any) return rows;
+  rows.push_back(row(inspection, hook_path_check(inspection, hook)));
+  rows.push_back(row(inspection, timeout_check(inspection)));
+  if (trust) rows.push_back(row(inspection, trust_check(inspection, *trust)));
+  return rows;
+}
+
+}  // namespace ombrel::doctor
