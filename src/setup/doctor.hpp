@@ -12,24 +12,24 @@
 #include "common/result.hpp"
 #include "doctor_check.hpp"
 #include "doctor_server.hpp"
+#include "environment.hpp"
 #include "process.hpp"
 
 namespace ombrel::doctor {
 
-// An environment variable's bytes; nothing when unset.
-using EnvLookup = std::function<std::optional<std::string>(const char* name)>;
-
 struct DoctorContext {
-  EnvLookup env;
-  Result<std::string> hook = fail("not looked for");  // the hook as setup resolves it
-  std::shared_ptr<launcher::ProcessRunner> runner;  // runs `ombrel-hook --version`
-  Connector connect;                                 // reaches the desktop
+  setup::Env env;  // HOME, the agents' folders and programs, OMBREL_SERVER, ...
+  Result<std::string> hook = fail("not looked for");  // the hook setup wires, or why none
+  std::shared_ptr<launcher::ProcessRunner> runner;    // runs `ombrel-hook --version`
+  Connector connect;                                  // reaches the desktop
   std::function<bool()> tmux_available;
   std::string own_version;
 };
 
 // The machine-wide rows, in the order the table shows them.
 std::vector<Check> machine_checks(const DoctorContext& context);
+// The machine-wide rows, then every agent's.
+std::vector<Check> all_checks(const DoctorContext& context);
 
 // `ombrel-setup doctor [--json]`; args are the words after "doctor". Exit status 0 when
 // every check passed, 1 when one failed, 2 for a word it does not know.

@@ -49,19 +49,18 @@ Check wired_check(const setup::Inspection& inspection) {
                                     "` shows to the agent's configuration";
   if (!inspection.problems.empty()) {
     const auto& problem = inspection.problems.front();
-    return failure("wired", problem.file + ": " + problem.message,
-                   "correct " + problem.file + " by hand (the agent cannot read it either), then " +
-                       fix);
+    return failure(
+        "wired", problem.file + ": " + problem.message,
+        "correct " + problem.file + " by hand (the agent cannot read it either), then " + fix);
   }
   if (inspection.entries.empty()) return failure("wired", "no hook of ours", fix);
   const std::vector<std::string> missing = missing_events(inspection);
   if (!missing.empty()) return failure("wired", "not on " + join(missing), fix);
-  return pass("wired", std::to_string(inspection.entries.size()) + " hooks in " +
-                           join(inspection.files));
+  return pass("wired",
+              std::to_string(inspection.entries.size()) + " hooks in " + join(inspection.files));
 }
 
-Check hook_path_check(const setup::Inspection& inspection,
-                      const std::optional<std::string>& hook) {
+Check hook_path_check(const setup::Inspection& inspection, const std::optional<std::string>& hook) {
   if (!hook) return info("hook path", "not compared: ombrel-hook was not found");
   std::set<std::string> stale;
   for (const auto& e : inspection.entries)
@@ -69,8 +68,7 @@ Check hook_path_check(const setup::Inspection& inspection,
   if (stale.empty()) return pass("hook path", *hook);
   std::string fix = setup_command(*inspection.agent) + " to point them at " + *hook;
   if (inspection.agent->name == "codex") fix += ", then trust them again in Codex's /hooks";
-  return failure("hook path", "runs " + join({stale.begin(), stale.end()}) + ", not " + *hook,
-                 fix);
+  return failure("hook path", "runs " + join({stale.begin(), stale.end()}) + ", not " + *hook, fix);
 }
 
 Check timeout_check(const setup::Inspection& inspection) {
@@ -82,19 +80,18 @@ Check timeout_check(const setup::Inspection& inspection) {
   std::vector<std::string> short_ones;
   for (const auto& e : inspection.entries) {
     if (permission.count(e.event) == 0) continue;
-    const std::optional<double> seconds =
-        e.timeout_seconds ? e.timeout_seconds
-                          : agent.default_timeout_s ? std::optional<double>(*agent.default_timeout_s)
-                                                    : std::nullopt;
+    const std::optional<double> seconds = e.timeout_seconds ? e.timeout_seconds
+                                          : agent.default_timeout_s
+                                              ? std::optional<double>(*agent.default_timeout_s)
+                                              : std::nullopt;
     if (!seconds) continue;  // the agent's default is not known: nothing to hold it against
     if (*seconds < needed) short_ones.push_back(e.event + " " + seconds_text(*seconds));
   }
   if (short_ones.empty()) return pass("timeouts", "permission hooks wait " + seconds_text(needed));
-  return failure("timeouts",
-                 join(short_ones) + ": the agent gives up on a decision before " +
-                     seconds_text(needed),
-                 setup_command(agent) + ", or set the timeout to " + seconds_text(needed) +
-                     " by hand");
+  return failure(
+      "timeouts",
+      join(short_ones) + ": the agent gives up on a decision before " + seconds_text(needed),
+      setup_command(agent) + ", or set the timeout to " + seconds_text(needed) + " by hand");
 }
 
 Check trust_check(const setup::Inspection& inspection,

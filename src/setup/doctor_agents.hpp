@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/result.hpp"
 #include "doctor_check.hpp"
 #include "inspect.hpp"
 

@@ -69,9 +69,9 @@ std::string render_table(const std::vector<Check>& checks) {
   }
   const int failed = static_cast<int>(std::count_if(
       checks.begin(), checks.end(), [](const Check& c) { return c.verdict == Verdict::kFail; }));
-  out.append(failed == 0 ? "All checks passed.\n"
-                         : std::to_string(failed) + (failed == 1 ? " check" : " checks") +
-                               " failed.\n");
+  out.append(failed == 0
+                 ? "All checks passed.\n"
+                 : std::to_string(failed) + (failed == 1 ? " check" : " checks") + " failed.\n");
   return out;
 }
 
@@ -79,11 +79,13 @@ std::string render_json(const std::vector<Check>& checks) {
   nlohmann::ordered_json rows = nlohmann::ordered_json::array();
   for (const Check& c : checks) {
     nlohmann::ordered_json row;
-    row["subject"] = c.subject.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(c.subject);
+    row["subject"] =
+        c.subject.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(c.subject);
     row["name"] = c.name;
     row["status"] = verdict_name(c.verdict);
     row["detail"] = c.detail;
-    row["fix"] = c.verdict == Verdict::kFail ? nlohmann::ordered_json(c.fix) : nlohmann::ordered_json();
+    row["fix"] =
+        c.verdict == Verdict::kFail ? nlohmann::ordered_json(c.fix) : nlohmann::ordered_json();
     rows.push_back(std::move(row));
   }
   nlohmann::ordered_json doc;

@@ -1,9 +1,10 @@
 #include "doctor_codex_trust.hpp"
 
+#include <toml++/toml.h>
+
 #include <array>
 #include <fstream>
 #include <sstream>
-#include <toml++/toml.h>
 
 #include "doctor_sha256.hpp"
 
@@ -125,9 +126,9 @@ Check check_codex_trust(const std::vector<CodexHookPlace>& ours,
   }
   const std::string fix = "open Codex and trust the hooks in /hooks";
   if (!pending.empty()) {
-    return failure("trust", "trust pending for " + list_events(pending) +
-                                (changed.empty() ? "" : "; changed since trusted: " +
-                                                            list_events(changed)),
+    return failure("trust",
+                   "trust pending for " + list_events(pending) +
+                       (changed.empty() ? "" : "; changed since trusted: " + list_events(changed)),
                    fix);
   }
   if (!changed.empty()) {

@@ -32,7 +32,7 @@ namespace ombrel::doctor {
 std::string codex_event_name(std::string_view event);
 
 struct CodexHookPlace {
-  std::string file;  // the hooks.json that holds it, as Codex names it (absolute)
+  std::string file;   // the hooks.json that holds it, as Codex names it (absolute)
   std::string event;  // as written in the file, e.g. "PermissionRequest"
   std::size_t group = 0;
   std::size_t handler = 0;

@@ -16,8 +16,8 @@ namespace ombrel::doctor {
 // turns the log off), else ~/.ombrel/hook.log with HOME (even empty), else USERPROFILE,
 // else /tmp, as home.
 struct LogSetting {
-  std::string path;                      // empty: no log
-  std::optional<std::string> ignored;    // why OMBREL_HOOK_LOG was not taken
+  std::string path;                    // empty: no log
+  std::optional<std::string> ignored;  // why OMBREL_HOOK_LOG was not taken
 };
 LogSetting hook_log_setting(const std::optional<std::string>& hook_log,
                             const std::optional<std::string>& home,

@@ -19,7 +19,8 @@ Check check_hook(const Result<std::string>& resolved, launcher::ProcessRunner& r
   if (!resolved) return failure(name, resolved.error(), std::string(kReinstall));
   const std::string& path = resolved.value();
   auto ran = runner.run(launcher::Command{{path, "--version"}, std::nullopt});
-  if (!ran) return failure(name, path + " cannot be started: " + ran.error(), std::string(kReinstall));
+  if (!ran)
+    return failure(name, path + " cannot be started: " + ran.error(), std::string(kReinstall));
   const launcher::Captured& out = ran.value();
   if (out.timed_out) {
     return failure(name, path + " did not answer --version in time", std::string(kReinstall));
@@ -37,8 +38,8 @@ Check check_hook(const Result<std::string>& resolved, launcher::ProcessRunner& r
   }
   const std::string version = said.substr(kPrefix.size());
   if (version != own_version) {
-    return failure(name, path + " is version " + version + ", this program " +
-                             std::string(own_version),
+    return failure(name,
+                   path + " is version " + version + ", this program " + std::string(own_version),
                    "reinstall Ombrel so that both come from the same release");
   }
   return pass(name, path + " (" + version + ")");

@@ -20,6 +20,22 @@ Result<std::uint16_t> parse_port(std::string_view text) {
   return static_cast<std::uint16_t>(value);
 }
 
+// The user's value as it can be shown on one line: controls as \xNN, invalid UTF-8 repaired.
+std::string shown(const std::string& raw) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (char c : utf8::lossy(raw)) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      out.append("\\x").push_back(kHex[byte >> 4]);
+      out.push_back(kHex[byte & 0xF]);
+    } else {
+      out.push_back(c);
+    }
+  }
+  return "\"" + out + "\"";
+}
+
 std::string url_fix() {
   return "set OMBREL_SERVER to http://HOST:PORT (where the desktop listens), or unset it for " +
          std::string(kDefaultServer);
@@ -48,15 +64,14 @@ ServerCheck check_server_setting(const std::optional<std::string>& raw) {
             parse_server_url(kDefaultServer).take()};
   }
   if (!utf8::is_valid(*raw)) {
-    return {failure(name, "not valid UTF-8: the hook ignores it and uses " +
-                              std::string(kDefaultServer),
+    return {failure(name,
+                    "not valid UTF-8: the hook ignores it and uses " + std::string(kDefaultServer),
                     url_fix()),
-            std::nullopt};
+            parse_server_url(kDefaultServer).take()};
   }
   auto address = parse_server_url(*raw);
   if (!address) {
-    return {failure(name, "\"" + utf8::lossy(*raw) + "\": " + address.error(), url_fix()),
-            std::nullopt};
+    return {failure(name, shown(*raw) + ": " + address.error(), url_fix()), std::nullopt};
   }
   return {pass(name, *raw), address.take()};
 }

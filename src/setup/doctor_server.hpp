@@ -28,9 +28,9 @@ struct ServerAddress {
 // resolve an empty one and fail at every event).
 Result<ServerAddress> parse_server_url(std::string_view url);
 
-// The row for OMBREL_SERVER, given its raw value (nothing when unset), and the address to
-// try when the URL is usable. A value that is not UTF-8 is ignored by the hook, which then
-// uses the default: that is a failure too, since it is not what the user wrote.
+// The row for OMBREL_SERVER, given its raw value (nothing when unset), and the address the
+// hook would try, when it has one. A value that is not UTF-8 is ignored by the hook, which
+// then uses the default: a failure too, since it is not what the user wrote.
 struct ServerCheck {
   Check row;
   std::optional<ServerAddress> address;

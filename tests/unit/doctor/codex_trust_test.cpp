@@ -26,7 +26,8 @@ TEST(CodexTrust, HashesAreTheOnesCodexStored) {
     std::size_t group, handler;
     const char* hash;  // after "sha256:"
   } rows[] = {
-      {"PermissionRequest", 0, 0, "1187113f2a27dff6f02a751dfc66b824b77c8ba36ac6480ceee1e773a0161c9b"},
+      {"PermissionRequest", 0, 0,
+       "1187113f2a27dff6f02a751dfc66b824b77c8ba36ac6480ceee1e773a0161c9b"},
       {"Stop", 0, 0, "e8dbfdc7c7cdcc2aa7589687efe7c7b2fd29a20db0d89bb12c2e14a07c11ae89"},
       {"Stop", 1, 0, "2bd201336ae7a0be23319b49403c45a705b1ef0ea3beff8639903f107aac58fa"},
       {"Stop", 1, 1, "bebc61543262d405dfac96ec65b8e84cc20c58f81fd7e463a2181a40c41f7a82"},
@@ -39,8 +40,7 @@ TEST(CodexTrust, HashesAreTheOnesCodexStored) {
     const CodexHookPlace place{kFile, row.event, row.group, row.handler};
     auto hash = codex_trust_hash(file, place);
     ASSERT_TRUE(hash) << row.event << row.group << row.handler;
-    EXPECT_EQ(hash.value(), std::string("sha256:") + row.hash)
-        << codex_trust_key(place);
+    EXPECT_EQ(hash.value(), std::string("sha256:") + row.hash) << codex_trust_key(place);
   }
   EXPECT_EQ(codex_trust_key({kFile, "PermissionRequest", 0, 1}),
             "/home/u/.codex/hooks.json:permission_request:0:1");
