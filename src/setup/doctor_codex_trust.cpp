@@ -4,6 +4,7 @@
 
 #include <array>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "doctor_sha256.hpp"
@@ -20,6 +21,18 @@ bool uses_matcher(std::string_view event) {
   for (std::string_view e : kMatched)
     if (e == event) return true;
   return false;
+}
+
+// SessionEnd and Interrupt hooks are cut to 3 s, and take 1 s when they name no timeout;
+// the others take 600 s. None is below 1 s.
+std::uint64_t hashed_timeout(std::string_view event, const Json& handler) {
+  const bool short_event = event == "SessionEnd" || event == "Interrupt";
+  std::optional<std::uint64_t> given;
+  if (handler.contains("timeout") && handler["timeout"].is_number_unsigned())
+    given = handler["timeout"].get<std::uint64_t>();
+  if (!given) return short_event ? 1 : 600;
+  const std::uint64_t at_least_one = std::max<std::uint64_t>(1, *given);
+  return short_event ? std::min<std::uint64_t>(3, at_least_one) : at_least_one;
 }
 
 const Json* find_handler(const Json& file, const CodexHookPlace& place) {
@@ -69,10 +82,7 @@ Result<std::string> codex_trust_hash(const Json& hooks_file, const CodexHookPlac
   Json normal = {{"type", "command"}, {"command", (*handler)["command"]}, {"async", false}};
   if (handler->contains("async") && (*handler)["async"].is_boolean())
     normal["async"] = (*handler)["async"];
-  std::uint64_t timeout = 600;
-  if (handler->contains("timeout") && (*handler)["timeout"].is_number_unsigned())
-    timeout = std::max<std::uint64_t>(1, (*handler)["timeout"].get<std::uint64_t>());
-  normal["timeout"] = timeout;
+  normal["timeout"] = hashed_timeout(place.event, *handler);
   if (handler->contains("statusMessage") && (*handler)["statusMessage"].is_string())
     normal["statusMessage"] = (*handler)["statusMessage"];
   Json identity = {{"event_name", codex_event_name(place.event)}, {"hooks", Json::array({normal})}};

@@ -10,10 +10,11 @@
 //    "hooks": [{"async": false, "command": "...", "statusMessage": "...", "timeout": 600,
 //               "type": "command"}],
 //    "matcher": "*"}
-// where async defaults to false, statusMessage is left out when absent, timeout defaults to
-// 600 and is at least 1, and matcher is left out when absent and for the events that ignore
-// it (all but PreToolUse, PermissionRequest, PostToolUse and SessionStart). Any edit of the
-// command, timeout or matcher thus makes Codex ask again.
+// where async defaults to false, statusMessage is left out when absent, timeout is at least
+// 1 and defaults to 600 (SessionEnd and Interrupt: cut to 3, default 1), and matcher is left
+// out when absent and for the events that ignore it (all but PreToolUse, PermissionRequest,
+// PostToolUse and SessionStart). Any edit of the command, timeout or matcher thus makes Codex
+// ask again.
 #pragma once
 
 #include <cstddef>

@@ -20,7 +20,11 @@ TEST(CodexTrust, HashesAreTheOnesCodexStored) {
       {"matcher": "*", "hooks": [{"type": "command", "command": "echo c", "statusMessage": "hi"}]},
       {"matcher": "", "hooks": [{"type": "command", "command": "echo d", "timeout": 0,
                                  "async": true}]}],
-    "PreToolUse": [{"hooks": [{"type": "command", "command": "echo e"}]}]}})");
+    "PreToolUse": [{"hooks": [{"type": "command", "command": "echo e"}]}],
+    "SessionEnd": [{"hooks": [{"type": "command", "command": "echo f", "timeout": 600}]},
+                   {"hooks": [{"type": "command", "command": "echo g", "timeout": 2}]}],
+    "Interrupt": [{"hooks": [{"type": "command", "command": "echo h"}]},
+                  {"hooks": [{"type": "command", "command": "echo i", "timeout": 600}]}]}})");
   struct Row {
     const char* event;
     std::size_t group, handler;
@@ -35,6 +39,11 @@ TEST(CodexTrust, HashesAreTheOnesCodexStored) {
       {"Stop", 2, 0, "0ad4c77e43f94518d2eac1be2b1219606a293e1d9111bf52f847a2bb99310563"},
       {"Stop", 3, 0, "5f56ae99b4293278e5b1098f5d84eaf93ffd16888f2aeccc18c0901a0c8860ef"},
       {"PreToolUse", 0, 0, "309dd0b61f82ffd0f75622fe7f0aa98f98fc476d9f1dc3787d4ed1404d20aaee"},
+      // SessionEnd and Interrupt: cut to 3 s, 1 s when none is given.
+      {"SessionEnd", 0, 0, "007798aacfbdafa4b7052db677448101d3d2ec388c891e0a95053dd0c9098ee4"},
+      {"SessionEnd", 1, 0, "cde4aec64dc2ba72d3027fede8436423926f2b7eaf95d437efed5e4daf66b9f8"},
+      {"Interrupt", 0, 0, "b80aad427afc588941ede478dff6cfd4a85837293710fbfcd6c770a045f23a90"},
+      {"Interrupt", 1, 0, "4ade3bc13d25fce0e2345f97915af7a3e36a13bb584f046cd5d395c3c07dc7d3"},
   };
   for (const Row& row : rows) {
     const CodexHookPlace place{kFile, row.event, row.group, row.handler};
