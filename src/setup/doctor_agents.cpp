@@ -19,6 +19,11 @@ std::string setup_command(const setup::Agent& agent) {
   return "run `ombrel setup " + std::string(agent.name) + "`";
 }
 
+// Codex takes any edit of a hook for a new one, which must be trusted again.
+std::string trust_again(const setup::Agent& agent) {
+  return agent.name == "codex" ? ", then trust them again in Codex's /hooks" : "";
+}
+
 std::string join(const std::vector<std::string>& words) {
   std::string out;
   for (const std::string& w : words) out.append(out.empty() ? "" : ", ").append(w);
@@ -66,8 +71,8 @@ Check hook_path_check(const setup::Inspection& inspection, const std::optional<s
   for (const auto& e : inspection.entries)
     if (e.hook_path != *hook) stale.insert(e.hook_path);
   if (stale.empty()) return pass("hook path", *hook);
-  std::string fix = setup_command(*inspection.agent) + " to point them at " + *hook;
-  if (inspection.agent->name == "codex") fix += ", then trust them again in Codex's /hooks";
+  const std::string fix = setup_command(*inspection.agent) + " to point them at " + *hook +
+                          trust_again(*inspection.agent);
   return failure("hook path", "runs " + join({stale.begin(), stale.end()}) + ", not " + *hook, fix);
 }
 
@@ -91,7 +96,8 @@ Check timeout_check(const setup::Inspection& inspection) {
   return failure(
       "timeouts",
       join(short_ones) + ": the agent gives up on a decision before " + seconds_text(needed),
-      setup_command(agent) + ", or set the timeout to " + seconds_text(needed) + " by hand");
+      setup_command(agent) + ", or set the timeout to " + seconds_text(needed) + " by hand" +
+          trust_again(agent));
 }
 
 Check trust_check(const setup::Inspection& inspection,
