@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
 #include <set>
 
 #include "doctor_codex_trust.hpp"
@@ -109,9 +108,7 @@ Check trust_check(const setup::Inspection& inspection,
     if (!e.group || !e.handler) continue;
     ours.push_back({e.file, e.event, *e.group, *e.handler});
     if (files.count(e.file) != 0) continue;
-    std::ifstream in(e.file, std::ios::binary);
-    auto parsed = nlohmann::json::parse(in, nullptr, false);
-    if (!parsed.is_discarded()) files.emplace(e.file, std::move(parsed));
+    if (auto hooks = read_codex_hooks(e.file)) files.emplace(e.file, hooks.take());
   }
   return check_codex_trust(ours, files, trust.value());
 }

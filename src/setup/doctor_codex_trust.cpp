@@ -53,6 +53,42 @@ std::string list_events(const std::vector<std::string>& events) {
   return out;
 }
 
+// config.toml parsed; a missing file is an empty table.
+Result<toml::table> parse_config(const std::string& config_toml) {
+  std::ifstream in(config_toml, std::ios::binary);
+  if (!in) return toml::table{};
+  std::stringstream text;
+  text << in.rdbuf();
+  try {
+    return toml::parse(text.str(), config_toml);
+  } catch (const toml::parse_error& e) {
+    return fail(config_toml + " line " + std::to_string(e.source().begin.line) +
+                " does not parse: " + std::string(e.description()));
+  }
+}
+
+// The TOML values a hook is made of, as the JSON they stand for in hooks.json.
+Json as_json(const toml::node& node) {
+  if (const auto* t = node.as_table()) {
+    Json out = Json::object();
+    for (const auto& [key, value] : *t) out[std::string(key.str())] = as_json(value);
+    return out;
+  }
+  if (const auto* a = node.as_array()) {
+    Json out = Json::array();
+    for (const auto& value : *a) out.push_back(as_json(value));
+    return out;
+  }
+  if (auto text = node.value_exact<std::string>()) return *text;
+  if (auto flag = node.value_exact<bool>()) return *flag;
+  if (auto number = node.value_exact<std::int64_t>()) {
+    if (*number >= 0) return static_cast<std::uint64_t>(*number);
+    return *number;
+  }
+  if (auto real = node.value_exact<double>()) return *real;
+  return nullptr;
+}
+
 }  // namespace
 
 std::string codex_event_name(std::string_view event) {
@@ -93,20 +129,29 @@ Result<std::string> codex_trust_hash(const Json& hooks_file, const CodexHookPlac
   return "sha256:" + sha256_hex(identity.dump(-1, ' ', false, Json::error_handler_t::replace));
 }
 
-Result<std::map<std::string, std::string>> read_codex_trust(const std::string& config_toml) {
-  std::ifstream in(config_toml, std::ios::binary);
-  std::map<std::string, std::string> trusted;
-  if (!in) return trusted;
-  std::stringstream text;
-  text << in.rdbuf();
-  toml::table doc;
-  try {
-    doc = toml::parse(text.str(), config_toml);
-  } catch (const toml::parse_error& e) {
-    return fail(config_toml + " line " + std::to_string(e.source().begin.line) +
-                " does not parse: " + std::string(e.description()));
+Result<Json> read_codex_hooks(const std::string& file) {
+  const bool toml_file = file.size() >= 5 && file.compare(file.size() - 5, 5, ".toml") == 0;
+  if (!toml_file) {
+    std::ifstream in(file, std::ios::binary);
+    auto parsed = Json::parse(in, nullptr, false);
+    if (parsed.is_discarded()) return fail(file + " is not valid JSON");
+    return parsed;
   }
-  const toml::table* state = doc["hooks"]["state"].as_table();
+  auto doc = parse_config(file);
+  if (!doc) return Error{doc.error()};
+  Json hooks = Json::object();
+  if (const toml::table* table = doc.value()["hooks"].as_table()) {
+    for (const auto& [event, groups] : *table)
+      if (groups.is_array()) hooks[std::string(event.str())] = as_json(groups);
+  }
+  return Json{{"hooks", std::move(hooks)}};
+}
+
+Result<std::map<std::string, std::string>> read_codex_trust(const std::string& config_toml) {
+  std::map<std::string, std::string> trusted;
+  auto doc = parse_config(config_toml);
+  if (!doc) return Error{doc.error()};
+  const toml::table* state = doc.value()["hooks"]["state"].as_table();
   if (state == nullptr) return trusted;
   for (const auto& [key, value] : *state) {
     const toml::table* entry = value.as_table();
@@ -120,7 +165,7 @@ Result<std::map<std::string, std::string>> read_codex_trust(const std::string& c
 Check check_codex_trust(const std::vector<CodexHookPlace>& ours,
                         const std::map<std::string, Json>& hooks_files,
                         const std::map<std::string, std::string>& trusted) {
-  if (ours.empty()) return info("trust", "not checked: none of our hooks is in a hooks.json");
+  if (ours.empty()) return info("trust", "not checked: no hook of ours has a known position");
   std::vector<std::string> pending;
   std::vector<std::string> changed;
   for (const CodexHookPlace& place : ours) {

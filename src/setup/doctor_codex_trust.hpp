@@ -1,7 +1,7 @@
 // Codex runs a hook from a file the user controls only once the user has trusted it (the
 // "Hooks need review" screen, or /hooks). It keeps that trust in $CODEX_HOME/config.toml:
 //
-//   [hooks.state."<hooks.json path>:<event in snake case>:<group>:<handler>"]
+//   [hooks.state."<path of hooks.json or config.toml>:<event in snake case>:<group>:<handler>"]
 //   trusted_hash = "sha256:<hex>"
 //
 // keyed by position, with a hash of what was trusted. Codex 0.171.0, run offline, showed the
@@ -33,7 +33,7 @@ namespace ombrel::doctor {
 std::string codex_event_name(std::string_view event);
 
 struct CodexHookPlace {
-  std::string file;   // the hooks.json that holds it, as Codex names it (absolute)
+  std::string file;   // the hooks.json or config.toml that holds it, as Codex names it
   std::string event;  // as written in the file, e.g. "PermissionRequest"
   std::size_t group = 0;
   std::size_t handler = 0;
@@ -41,9 +41,13 @@ struct CodexHookPlace {
 
 std::string codex_trust_key(const CodexHookPlace& place);
 
-// The hash Codex would store for the handler at place in the parsed hooks.json, as
+// The hash Codex would store for the handler at place in the hooks read_codex_hooks gave, as
 // "sha256:<hex>"; an error when nothing of that shape is there.
 Result<std::string> codex_trust_hash(const nlohmann::json& hooks_file, const CodexHookPlace& place);
+
+// The hooks of a hooks.json, or of config.toml's inline [[hooks.EVENT]] tables (which Codex
+// keys and hashes the same way, by the path of config.toml), as hooks.json would hold them.
+Result<nlohmann::json> read_codex_hooks(const std::string& file);
 
 // The trusted hashes in config.toml's [hooks.state], by key. A missing file holds none; a
 // file that does not parse is an error naming the line.

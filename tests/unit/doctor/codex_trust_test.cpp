@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "doctor_codex_trust.hpp"
+#include "temp_dir.hpp"
 
 namespace ombrel::doctor {
 namespace {
@@ -53,6 +54,35 @@ TEST(CodexTrust, HashesAreTheOnesCodexStored) {
   }
   EXPECT_EQ(codex_trust_key({kFile, "PermissionRequest", 0, 1}),
             "/home/u/.codex/hooks.json:permission_request:0:1");
+}
+
+// Inline hooks in config.toml: keyed by that file's path and hashed as if in hooks.json.
+TEST(CodexTrust, InlineTomlHooksHashAsCodexStoredThem) {
+  test::TempDir dir;
+  const std::string file = dir.write("config.toml", R"(
+[[hooks.PermissionRequest]]
+matcher = "*"
+[[hooks.PermissionRequest.hooks]]
+type = "command"
+command = "/opt/x/ombrel-hook --source codex"
+timeout = 600
+
+[[hooks.Stop]]
+[[hooks.Stop.hooks]]
+type = "command"
+command = "/opt/x/ombrel-hook --source codex"
+
+[hooks.state."elsewhere:stop:0:0"]
+trusted_hash = "sha256:0"
+)")
+                               .string();
+  auto hooks = read_codex_hooks(file);
+  ASSERT_TRUE(hooks) << hooks.error();
+  EXPECT_EQ(codex_trust_hash(hooks.value(), {file, "PermissionRequest", 0, 0}).take(),
+            "sha256:1187113f2a27dff6f02a751dfc66b824b77c8ba36ac6480ceee1e773a0161c9b");
+  EXPECT_EQ(codex_trust_hash(hooks.value(), {file, "Stop", 0, 0}).take(),
+            "sha256:e8dbfdc7c7cdcc2aa7589687efe7c7b2fd29a20db0d89bb12c2e14a07c11ae89");
+  EXPECT_EQ(read_codex_trust(file).take().at("elsewhere:stop:0:0"), "sha256:0");
 }
 
 }  // namespace
