@@ -102,6 +102,11 @@ class DepthLimitedBuilder {
 }  // namespace
 
 std::optional<Json> reference_parse(std::string_view text, bool strict) {
+  // nlohmann's lexer takes a NUL byte for the end of the input and would call `{}` followed
+  // by a NUL and anything a whole document. No JSON text holds a raw NUL (it is no white
+  // space and not allowed in a string), so a whole document with one is refused; the first
+  // value before it still stands.
+  if (strict && text.find('\0') != std::string_view::npos) return std::nullopt;
   Json root;
   DepthLimitedBuilder builder(root);
   try {

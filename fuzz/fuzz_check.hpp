@@ -34,8 +34,8 @@ std::string check_round_trip(const Json& value, std::string_view what);
 void check_utf8_strings(const Json& value, std::string_view what);
 
 // What nlohmann::json's own parser reads from the text (the whole text, or with strict off
-// its first value), refused beyond kMaxJsonDepth levels: the behaviour the hook's parser
-// promises to match.
+// its first value), refused beyond kMaxJsonDepth levels and, as a whole text, when it holds
+// a NUL byte: the behaviour the hook's parser promises to match.
 std::optional<Json> reference_parse(std::string_view text, bool strict);
 
 // The hook's parser agrees with the reference on the text: the same verdict, and the same

@@ -1,8 +1,10 @@
-// The JSON reader behind parse_json and parse_json_prefix. It accepts exactly what
-// nlohmann::json's own parser accepts (strict UTF-8, paired surrogates, no number that
-// overflows a double, a NUL byte outside strings ends the text, an optional leading
-// byte-order mark), but builds each string once, in place: payloads of several megabytes
-// are read at memory speed and held once, not three times.
+// The JSON reader behind parse_json and parse_json_prefix. It accepts what nlohmann::json's
+// own parser accepts (strict UTF-8, paired surrogates, no number that overflows a double, an
+// optional leading byte-order mark), but builds each string once, in place: payloads of
+// several megabytes are read at memory speed and held once, not three times. One difference
+// on purpose: nlohmann's lexer takes a NUL byte for the end of the input, so it reads
+// `{"a":1}` followed by a NUL and anything at all as one whole document. A NUL is no JSON
+// white space, so here it is just an unexpected byte, and a whole document holding one fails.
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -50,7 +52,7 @@ class Parser {
     bool object;
   };
 
-  bool at_end() const { return pos_ >= n_ || s_[pos_] == '\0'; }
+  bool at_end() const { return pos_ >= n_; }
   unsigned char peek() const { return static_cast<unsigned char>(s_[pos_]); }
   void skip_white_space() {
     while (pos_ < n_) {

@@ -273,6 +273,10 @@ std::vector<Fault> faults() {
        {{reset}, Quick},                   {"{}", error_line(reset), Quick}},
       {"says 100 Continue before its answer", Reply{"HTTP/1.1 100 Continue\r\n\r\n" + kDeny}, 0,
        {{}, Quick},                        {kGeminiDeny, "", Quick}},
+      {"answers a deny with a NUL and more after it: no decision",
+       Reply{json_ok(R"({"hookSpecificOutput":{"decision":{"behavior":"deny"}}})" +
+                     std::string("\0x", 2))}, 0,
+       {{}, Quick},                        {kGeminiAllow, "", Quick}},
       {"dies before answering", Reply{""}, 0,
        {{}, Quick},                        {kGeminiAllow, "", Quick}},
   };

@@ -133,6 +133,11 @@ TEST(Http, InterpretResponse) {
        false},
       {"body nested too deep", "HTTP/1.1 200 OK\r\n\r\n" + std::string(5000, '['), "{}", true},
       {"array body kept", "HTTP/1.1 200 OK\r\n\r\n[1]", "[1]", true},
+      {"NUL after the body's JSON: no decision",
+       std::string("HTTP/1.1 200 OK\r\n\r\n"
+                   "{\"hookSpecificOutput\":{\"decision\":{\"behavior\":\"deny\"}}}\0x",
+                   76),
+       "{}", true},
       {"empty response", "", "{}", true},
       {"interim answers skipped",
        "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 102 Processing\r\nX: 1\r\n\r\n"

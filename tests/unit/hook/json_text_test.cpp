@@ -8,6 +8,8 @@
 namespace ombrel::hook {
 namespace {
 
+using namespace std::string_literals;
+
 std::string nested(int depth) {
   return std::string(depth, '[') + std::string(depth, ']');
 }
@@ -38,6 +40,7 @@ TEST(JsonText, StrictAndPrefixParsing) {
       {"lone low surrogate", "[\"\\udc00\"]", false, false},
       {"surrogate pair", "[\"\\ud83d\\ude00\"]", true, true},
       {"raw control character in a string", "[\"a\nb\"]", false, false},
+      {"NUL and more after the value", "{\"a\":1}\0junk"s, false, true},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(parse_json(c.in).ok(), c.strict_ok) << c.name;
@@ -84,10 +87,17 @@ TEST(JsonText, RoundTripsLargeStrings) {
 namespace ombrel::hook {
 namespace {
 
+// nlohmann's verdict on a whole document, less its one slip: its lexer takes a NUL byte for
+// the end of the input. No JSON text holds a raw NUL (it is neither white space nor allowed
+// inside a string), so a text with one is never a document.
+bool library_accepts_whole(const std::string& text) {
+  return Json::accept(text) && text.find('\0') == std::string::npos;
+}
+
 // Our reader must accept exactly what nlohmann's own parser accepts, and read the same value.
 void expect_same_as_library(const std::string& text, const std::string& name) {
   auto ours = parse_json(text);
-  bool theirs_ok = Json::accept(text);
+  bool theirs_ok = library_accepts_whole(text);
   ASSERT_EQ(ours.ok(), theirs_ok) << name << ": " << testing::PrintToString(text)
                                   << (ours.ok() ? "" : " " + ours.error());
   if (theirs_ok) {
@@ -122,6 +132,7 @@ TEST(JsonText, AgreesWithTheLibraryOnHandPickedTexts) {
       "\"\\/\"", "\"\xC3\xA9\"", "\"\xC3\"", "\"\xED\xA0\x80\"", "\"\xF4\x90\x80\x80\"",
       "\"\xE0\x80\xAF\"", "\"\xEF\xBB\xBF\"", "\xEF\xBB\xBF{}", "\xEF\xBB{}", "{}\xEF\xBB\xBF",
       std::string("{}\0x", 4), std::string("[\0]", 3), std::string("\"a\0\"", 4), "[1,]", "[,1]",
+      "{\"hook_event_name\":\"Stop\"}\0junk"s, "{}\0"s, "[1] \0 "s, "\0{}"s, "12\0003"s,
       "{\"a\":1,}", "{\"a\" 1}", "{1:2}", "{\"a\":1,\"a\":2}", "tru", "truex", "nulll",
       "[true false]", " \t\n\r[] \t\n\r", "\f[]", "[]\v", "{\"\":{\"\":[]}}", "[\"a\nb\"]",
       "[\"a\\nb\"]", "[1e400]", "[-0.0]", "[0e0]", "{}{}", "[1] x", "\"unterminated",
@@ -132,10 +143,12 @@ TEST(JsonText, AgreesWithTheLibraryOnHandPickedTexts) {
 }
 
 TEST(JsonText, AgreesWithTheLibraryOnGeneratedTexts) {
-  const std::string pieces[] = {
-      "{",    "}",   "[",      "]",     "\"", ":",        ",",        " ",    "\n",   "\\",
-      "\\u",  "00",  "d83d",   "1",     "-",  "0",        ".",        "e",    "E",    "+",
-      "true", "nul", "\"k\":", "\"v\"", "\t", "\xC3\xA9", "\xE2\x82", "\xFF", "9e999"};
+  const std::string pieces[] = {"{",        "}",        "[",      "]",     "\"",
+                                ":",        ",",        " ",      "\n",    "\\",
+                                "\\u",      "00",       "d83d",   "1",     "-",
+                                "0",        ".",        "e",      "E",     "+",
+                                "true",     "nul",      "\"k\":", "\"v\"", "\t",
+                                "\xC3\xA9", "\xE2\x82", "\xFF",   "9e999", std::string(1, '\0')};
   std::mt19937 random(7);  // fixed seed: every run checks the same texts
   for (int round = 0; round < 20000; ++round) {
     std::string text;
