@@ -199,7 +199,7 @@ RunOutcome run(Platform& platform, const std::vector<std::string>& args) {
 
   Json payload = Json::object();
   if (std::string_view cleaned = clean_input(raw.value()); !cleaned.empty()) {
-    auto parsed = parse_json(cleaned);
+    auto parsed = parse_json_utf8(cleaned);  // read_stdin checked it
     if (parsed) {
       payload = parsed.take();
     } else {

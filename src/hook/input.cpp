@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "byte_scan.hpp"
 #include "text.hpp"
 
 namespace ombrel::hook {
@@ -39,7 +40,7 @@ Result<std::string> read_all(int fd) {
     if (n == 0) break;
     data.append(chunk, static_cast<std::size_t>(n));
   }
-  if (!utf8::is_valid(data)) return fail("stream did not contain valid UTF-8");
+  if (!scan::is_valid_utf8(data)) return fail("stream did not contain valid UTF-8");
   return data;
 }
 

@@ -13,25 +13,11 @@
 #include <cstring>
 #include <vector>
 
+#include "byte_scan.hpp"
 #include "json_text.hpp"
-#include "text.hpp"
 
 namespace ombrel::hook {
 namespace {
-
-constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
-
-// Whether any of the eight bytes needs a closer look inside a string: '"', '\\', a
-// control character or a non-ASCII byte.
-inline bool has_special_byte(std::uint64_t x) {
-  const std::uint64_t quote = x ^ (kOnes * '"');
-  const std::uint64_t slash = x ^ (kOnes * '\\');
-  const std::uint64_t zero_in_quote = (quote - kOnes) & ~quote;
-  const std::uint64_t zero_in_slash = (slash - kOnes) & ~slash;
-  const std::uint64_t below_space = x - kOnes * 0x20;
-  return ((zero_in_quote | zero_in_slash | below_space | x) & kHighs) != 0;
-}
 
 int hex_digit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -44,7 +30,7 @@ class Parser {
  public:
   explicit Parser(std::string_view text) : s_(text), n_(text.size()) {}
 
-  Result<Json> parse(bool strict);
+  Result<Json> parse(bool strict, bool known_utf8 = false);
 
  private:
   struct Frame {
@@ -71,8 +57,13 @@ class Parser {
   bool open(Json value, bool object);
   Json* place(Json value);
   bool after_value();
+  bool parse_string(std::string& out) {
+    return utf8_checked_ ? parse_string<false>(out) : parse_string<true>(out);
+  }
+  template <bool kCheckUtf8>
   bool parse_string(std::string& out);
-  bool parse_escape(std::string& out);
+  bool parse_escape(char*& w);
+  bool parse_unicode_escape(char*& w);
   bool parse_number();
   bool parse_literal(std::string_view word, Json value);
 
@@ -83,12 +74,22 @@ class Parser {
   std::vector<Frame> stack_;
   std::string key_;
   bool done_ = false;
+  bool utf8_checked_ = false;
   std::string error_;
 };
 
-Result<Json> Parser::parse(bool strict) {
+Result<Json> Parser::parse(bool strict, bool known_utf8) {
   // A byte-order mark may open the text, as nlohmann's reader allows.
   if (n_ >= 3 && s_.substr(0, 3) == "\xEF\xBB\xBF") pos_ = 3;
+  // A whole document is UTF-8 throughout (outside its strings it is ASCII), so one quick
+  // pass over all of it stands in for checking each string; a first value may be followed
+  // by anything, so there each string is checked as it is read.
+  if (strict) {
+    if (!known_utf8 && !scan::is_valid_utf8(s_)) {
+      return ombrel::fail("invalid JSON: the text is not UTF-8");
+    }
+    utf8_checked_ = true;
+  }
   bool ok = parse_value();
   while (ok && !done_) ok = after_value();
   if (ok && strict) {
@@ -205,9 +206,11 @@ bool Parser::parse_literal(std::string_view word, Json value) {
   return true;
 }
 
+template <bool kCheckUtf8>
 bool Parser::parse_string(std::string& out) {
   // Escapes only ever shrink the text, so the distance to the closing quote bounds the
-  // decoded size: one allocation, and no copies while the string grows.
+  // decoded size: the string is sized once and written in place, with no copies while it
+  // grows and no capacity checks per byte.
   std::size_t end = pos_ + 1;
   for (;;) {
     const void* q = std::memchr(s_.data() + end, '"', n_ - end);
@@ -221,89 +224,91 @@ bool Parser::parse_string(std::string& out) {
     if (slashes % 2 == 0) break;
     ++end;
   }
-  out.clear();
-  out.reserve(end - pos_ - 1);
-
+  // The scan never passes `end`: an escape that starts before it also ends before it (its
+  // backslashes were counted above, and a quote is no hex digit). Every byte read gives at
+  // most one byte written, so the string always has room for whatever is left up to `end`,
+  // as copy_plain needs.
+  out.resize(end - pos_ - 1);
+  char* const first = out.data();
+  char* w = first;
+  const char* const s = s_.data();
   std::size_t p = pos_ + 1;
-  std::size_t run = p;
   for (;;) {
-    while (p + 8 <= n_) {
-      std::uint64_t chunk;
-      std::memcpy(&chunk, s_.data() + p, 8);
-      if (has_special_byte(chunk)) break;
-      p += 8;
-    }
+    scan::copy_plain<kCheckUtf8>(s, p, end, w);
     if (p >= n_) {
       pos_ = p;
       return reject("unterminated string");
     }
-    const unsigned char c = static_cast<unsigned char>(s_[p]);
+    const auto c = static_cast<unsigned char>(s[p]);
     if (c == '"') {
-      out.append(s_.data() + run, p - run);
+      out.resize(static_cast<std::size_t>(w - first));
       pos_ = p + 1;
       return true;
     }
     if (c == '\\') {
-      out.append(s_.data() + run, p - run);
       pos_ = p;
-      if (!parse_escape(out)) return false;
-      p = run = pos_;
+      if (!parse_escape(w)) return false;
+      p = pos_;
     } else if (c < 0x20) {
       pos_ = p;
       return reject("control character in a string");
-    } else if (c < 0x80) {
-      ++p;
     } else {
-      const std::size_t len = utf8::sequence_length(s_, p);
-      if (len == 0) {
-        pos_ = p;
-        return reject("invalid UTF-8 in a string");
-      }
-      p += len;
+      // Only reached with kCheckUtf8: a run of characters beyond ASCII, checked one by one.
+      do {
+        const std::size_t len = scan::sequence_length(s + p, n_ - p);
+        if (len == 0) {
+          pos_ = p;
+          return reject("invalid UTF-8 in a string");
+        }
+        for (std::size_t k = 0; k < len; ++k) *w++ = s[p + k];
+        p += len;
+      } while (p < end && static_cast<unsigned char>(s[p]) >= 0x80);
     }
   }
 }
 
-// The escape at pos_ (a backslash), appended decoded; pos_ moves past it.
-bool Parser::parse_escape(std::string& out) {
+// The escape at pos_ (a backslash), written decoded at w, which moves past it; pos_ moves
+// past the escape.
+bool Parser::parse_escape(char*& w) {
   if (pos_ + 1 >= n_) return reject("unterminated string");
-  const char e = s_[pos_ + 1];
-  const char* simple = nullptr;
-  switch (e) {
+  char simple;
+  switch (s_[pos_ + 1]) {
     case '"':
-      simple = "\"";
+      simple = '"';
       break;
     case '\\':
-      simple = "\\";
+      simple = '\\';
       break;
     case '/':
-      simple = "/";
+      simple = '/';
       break;
     case 'b':
-      simple = "\b";
+      simple = '\b';
       break;
     case 'f':
-      simple = "\f";
+      simple = '\f';
       break;
     case 'n':
-      simple = "\n";
+      simple = '\n';
       break;
     case 'r':
-      simple = "\r";
+      simple = '\r';
       break;
     case 't':
-      simple = "\t";
+      simple = '\t';
       break;
     case 'u':
-      break;
+      return parse_unicode_escape(w);
     default:
       return reject("invalid escape");
   }
-  if (simple != nullptr) {
-    out.push_back(*simple);
-    pos_ += 2;
-    return true;
-  }
+  *w++ = simple;
+  pos_ += 2;
+  return true;
+}
+
+// A \u escape at pos_, or two for a surrogate pair, written as UTF-8 at w.
+bool Parser::parse_unicode_escape(char*& w) {
   auto unit_at = [&](std::size_t at) -> int {
     if (at + 4 > n_) return -1;
     int v = 0;
@@ -328,7 +333,22 @@ bool Parser::parse_escape(std::string& out) {
          (static_cast<std::uint32_t>(low) - 0xDC00);
     pos_ += 6;
   }
-  utf8::append(out, cp);
+  // Six bytes of escape give at most three of UTF-8, twelve give four: within the size.
+  if (cp < 0x80) {
+    *w++ = static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    *w++ = static_cast<char>(0xC0 | (cp >> 6));
+    *w++ = static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    *w++ = static_cast<char>(0xE0 | (cp >> 12));
+    *w++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *w++ = static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    *w++ = static_cast<char>(0xF0 | (cp >> 18));
+    *w++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    *w++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *w++ = static_cast<char>(0x80 | (cp & 0x3F));
+  }
   return true;
 }
 
@@ -396,6 +416,14 @@ Result<Json> parse_json(std::string_view text) {
     return Parser(text).parse(true);
   } catch (const std::exception& e) {
     return ombrel::fail(e.what());  // memory exhaustion; never a crash
+  }
+}
+
+Result<Json> parse_json_utf8(std::string_view text) {
+  try {
+    return Parser(text).parse(true, true);
+  } catch (const std::exception& e) {
+    return ombrel::fail(e.what());
   }
 }
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "byte_scan.hpp"
 #include "text.hpp"
 
 namespace ombrel::hook {
@@ -10,185 +11,210 @@ namespace {
 
 constexpr char kHex[] = "0123456789abcdef";
 
-// Bytes that a JSON string literal cannot hold as they are.
-constexpr bool needs_escape(unsigned char c) {
-  return c < 0x20 || c == '"' || c == '\\';
+// The length of a string literal: the quotes and the escaped text. A string that is not
+// UTF-8 is written repaired, as utf8::lossy repairs it; `all_utf8` is cleared for it.
+std::size_t string_text_size(std::string_view s, bool& all_utf8) {
+  if (scan::is_valid_utf8(s)) return 2 + s.size() + scan::escape_growth(s);
+  all_utf8 = false;
+  const std::string repaired = utf8::lossy(s);
+  return 2 + repaired.size() + scan::escape_growth(repaired);
 }
 
-// The extra bytes escaping adds for one byte: "\n" is one more, "\u001f" five more.
-constexpr std::size_t escape_growth(unsigned char c) {
-  if (c == '"' || c == '\\' || c == '\b' || c == '\t' || c == '\n' || c == '\f' || c == '\r')
-    return 1;
-  return c < 0x20 ? 5 : 0;
-}
+// The exact length of the text the Writer produces, and whether every string in the value
+// is UTF-8 (then the Writer need not check them again).
+std::size_t text_size(const Json& value, bool& all_utf8);
 
-// Whether any of eight bytes needs escaping (a quote, a backslash or a control character).
-inline bool chunk_needs_escape(std::uint64_t x) {
-  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-  constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
-  const std::uint64_t quote = x ^ (kOnes * '"');
-  const std::uint64_t slash = x ^ (kOnes * '\\');
-  const std::uint64_t found =
-      ((quote - kOnes) & ~quote) | ((slash - kOnes) & ~slash) | ((x - kOnes * 0x20) & ~x);
-  return (found & kHighs) != 0;
-}
+// Writes into a buffer of exactly the size json_text_size gave, so nothing is checked or
+// grown on the way. Every byte of a string gives at least one byte of text, which leaves
+// room for the whole blocks that scan::copy_plain stores.
+class Writer {
+ public:
+  Writer(char* at, bool all_utf8) : w_(at), all_utf8_(all_utf8) {}
+  char* end() const { return w_; }
 
-// The position of the next byte at or after i that needs escaping, or s.size().
-std::size_t next_escape(std::string_view s, std::size_t i) {
-  while (i + 8 <= s.size()) {
-    std::uint64_t chunk;
-    std::memcpy(&chunk, s.data() + i, 8);
-    if (chunk_needs_escape(chunk)) break;
-    i += 8;
+  void value(const Json& value);
+
+ private:
+  void put(std::string_view s) {
+    std::memcpy(w_, s.data(), s.size());
+    w_ += s.size();
   }
-  while (i < s.size() && !needs_escape(static_cast<unsigned char>(s[i]))) ++i;
-  return i;
-}
+  void put(char c) { *w_++ = c; }
+  void string(std::string_view s);
+  void escaped_valid(std::string_view s);
 
-std::size_t escaped_size(std::string_view s) {
-  std::size_t size = s.size();
-  for (std::size_t i = next_escape(s, 0); i < s.size(); i = next_escape(s, i + 1)) {
-    size += escape_growth(static_cast<unsigned char>(s[i]));
-  }
-  return size;
-}
+  char* w_;
+  bool all_utf8_;
+};
 
-// The length of a string literal: the quotes and the escaped text.
-std::size_t string_text_size(std::string_view s) {
-  return 2 + (utf8::is_valid(s) ? escaped_size(s) : escaped_size(utf8::lossy(s)));
-}
-
-void write_escaped_valid(std::string_view s, std::string& out) {
-  std::size_t run = 0;
-  for (std::size_t i = next_escape(s, 0); i < s.size(); i = next_escape(s, i + 1)) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    out.append(s.data() + run, i - run);
-    run = i + 1;
+void Writer::escaped_valid(std::string_view s) {
+  const char* text = s.data();
+  const std::size_t n = s.size();
+  std::size_t p = 0;
+  for (;;) {
+    scan::copy_plain<false>(text, p, n, w_);
+    if (p >= n) return;
+    const auto c = static_cast<unsigned char>(text[p++]);
+    w_[0] = '\\';
     switch (c) {
       case '"':
-        out += "\\\"";
+        w_[1] = '"';
         break;
       case '\\':
-        out += "\\\\";
+        w_[1] = '\\';
         break;
       case '\b':
-        out += "\\b";
+        w_[1] = 'b';
         break;
       case '\t':
-        out += "\\t";
+        w_[1] = 't';
         break;
       case '\n':
-        out += "\\n";
+        w_[1] = 'n';
         break;
       case '\f':
-        out += "\\f";
+        w_[1] = 'f';
         break;
       case '\r':
-        out += "\\r";
+        w_[1] = 'r';
         break;
       default: {
-        const char esc[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
-        out.append(esc, 6);
+        const char esc[4] = {'0', '0', kHex[c >> 4], kHex[c & 0xF]};
+        w_[1] = 'u';
+        std::memcpy(w_ + 2, esc, 4);
+        w_ += 6;
+        continue;
       }
     }
+    w_ += 2;
   }
-  out.append(s.data() + run, s.size() - run);
 }
 
-void write_string(std::string_view s, std::string& out) {
-  out.push_back('"');
-  if (utf8::is_valid(s)) {
-    write_escaped_valid(s, out);
+void Writer::string(std::string_view s) {
+  put('"');
+  if (all_utf8_ || scan::is_valid_utf8(s)) {
+    escaped_valid(s);
   } else {
-    write_escaped_valid(utf8::lossy(s), out);
+    escaped_valid(utf8::lossy(s));
   }
-  out.push_back('"');
+  put('"');
 }
 
-}  // namespace
-
-void write_json(const Json& value, std::string& out) {
+void Writer::value(const Json& value) {
   switch (value.type()) {
     case Json::value_t::null:
-      out += "null";
+      put("null");
       return;
     case Json::value_t::boolean:
-      out += value.get<bool>() ? "true" : "false";
+      put(value.get<bool>() ? "true" : "false");
       return;
     case Json::value_t::number_integer:
-      out += std::to_string(value.get<Json::number_integer_t>());
+      put(std::to_string(value.get<Json::number_integer_t>()));
       return;
     case Json::value_t::number_unsigned:
-      out += std::to_string(value.get<Json::number_unsigned_t>());
+      put(std::to_string(value.get<Json::number_unsigned_t>()));
       return;
     case Json::value_t::number_float:
       // Shortest text that reads back as the same double; rare enough to use the library.
-      out += value.dump();
+      put(value.dump());
       return;
     case Json::value_t::string:
-      write_string(value.get_ref<const Json::string_t&>(), out);
+      string(value.get_ref<const Json::string_t&>());
       return;
     case Json::value_t::array: {
-      out.push_back('[');
+      put('[');
       bool first = true;
-      for (const auto& element : value) {
-        if (!first) out.push_back(',');
+      for (const auto& element : value.get_ref<const Json::array_t&>()) {
+        if (!first) put(',');
         first = false;
-        write_json(element, out);
+        this->value(element);
       }
-      out.push_back(']');
+      put(']');
       return;
     }
     case Json::value_t::object: {
-      out.push_back('{');
+      put('{');
       bool first = true;
-      for (const auto& [key, member] : value.items()) {
-        if (!first) out.push_back(',');
+      for (const auto& [key, member] : value.get_ref<const Json::object_t&>()) {
+        if (!first) put(',');
         first = false;
-        write_string(key, out);
-        out.push_back(':');
-        write_json(member, out);
+        string(key);
+        put(':');
+        this->value(member);
       }
-      out.push_back('}');
+      put('}');
       return;
     }
     case Json::value_t::binary:
     case Json::value_t::discarded:
-      out += "null";  // never produced by parsing; written harmlessly
+      put("null");  // never produced by parsing; written harmlessly
       return;
   }
 }
 
-// The exact length of the text write_json produces.
-std::size_t json_text_size(const Json& value) {
+// The length of a scalar's text (not a string's): short, so written and measured.
+std::size_t scalar_text_size(const Json& value) {
+  char buffer[64];
+  switch (value.type()) {
+    case Json::value_t::number_integer:
+    case Json::value_t::number_unsigned: {
+      Writer writer(buffer, true);  // at most 20 digits and a sign
+      writer.value(value);
+      return static_cast<std::size_t>(writer.end() - buffer);
+    }
+    case Json::value_t::number_float:
+      return value.dump().size();
+    case Json::value_t::boolean:
+      return value.get<bool>() ? 4 : 5;
+    default:
+      return 4;  // null, and what is written as null
+  }
+}
+
+std::size_t text_size(const Json& value, bool& all_utf8) {
   switch (value.type()) {
     case Json::value_t::string:
-      return string_text_size(value.get_ref<const Json::string_t&>());
+      return string_text_size(value.get_ref<const Json::string_t&>(), all_utf8);
     case Json::value_t::array: {
       std::size_t size = 2 + (value.empty() ? 0 : value.size() - 1);
-      for (const auto& element : value) size += json_text_size(element);
+      for (const auto& element : value.get_ref<const Json::array_t&>()) {
+        size += text_size(element, all_utf8);
+      }
       return size;
     }
     case Json::value_t::object: {
       std::size_t size = 2 + (value.empty() ? 0 : value.size() * 2 - 1);  // colons and commas
       for (const auto& [key, member] : value.get_ref<const Json::object_t&>()) {
-        size += string_text_size(key) + json_text_size(member);
+        size += string_text_size(key, all_utf8) + text_size(member, all_utf8);
       }
       return size;
     }
-    default: {
-      std::string scalar;
-      write_json(value, scalar);
-      return scalar.size();
-    }
+    default:
+      return scalar_text_size(value);
   }
+}
+
+}  // namespace
+
+void write_json(const Json& value, std::string& out) {
+  // One pass to size the text, one to write it: a report holding megabytes of tool input
+  // goes into one buffer of the right size instead of growing (and copying) its way there.
+  bool all_utf8 = true;
+  const std::size_t size = text_size(value, all_utf8);
+  const std::size_t at = out.size();
+  out.resize(at + size);
+  Writer writer(out.data() + at, all_utf8);
+  writer.value(value);
+  out.resize(static_cast<std::size_t>(writer.end() - out.data()));
+}
+
+std::size_t json_text_size(const Json& value) {
+  bool all_utf8 = true;
+  return text_size(value, all_utf8);
 }
 
 std::string to_json_text(const Json& value) {
   std::string out;
-  // Sized first: a report holding megabytes of tool input is written into one buffer of
-  // the right size instead of growing (and copying) its way there.
-  out.reserve(json_text_size(value));
   write_json(value, out);
   return out;
 }

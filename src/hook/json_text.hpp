@@ -17,6 +17,9 @@ inline constexpr int kMaxJsonDepth = 128;
 
 // The whole text must be one JSON value; white space around it is allowed.
 Result<Json> parse_json(std::string_view text);
+// The same for a text already known to be UTF-8 throughout (standard input is checked as it
+// is read), which spares checking it again.
+Result<Json> parse_json_utf8(std::string_view text);
 // The first JSON value at the start of the text; whatever follows it is ignored.
 Result<Json> parse_json_prefix(std::string_view text);
 

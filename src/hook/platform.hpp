@@ -25,6 +25,8 @@ class Platform {
  public:
   virtual ~Platform() = default;
 
+  // All of standard input, which is UTF-8 throughout: other bytes are a failure, with the
+  // text "stream did not contain valid UTF-8".
   virtual Result<std::string> read_stdin() = 0;
   virtual Status write_stdout(std::string_view text) = 0;
   virtual void write_stderr(std::string_view text) = 0;
