@@ -1,6 +1,6 @@
 // Times programs that each read a payload on stdin and POST it once, pair by pair.
 //
-//   hookbench gen small|large             writes a Claude Code PostToolUse payload to stdout
+//   hookbench gen small|medium|large      writes a Claude Code PostToolUse payload to stdout
 //   hookbench run -m MEASURE -n N -i FILE --peer NAME CMD... [--peer NAME CMD...]
 //
 // Every iteration runs each peer once (the order rotates) through MEASURE (bench/measure.c),
@@ -73,15 +73,29 @@ std::string source_text(std::size_t bytes) {
   return out;
 }
 
-std::string payload(bool large) {
+std::size_t line_count(const std::string& text) {
+  return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+// small: an Edit of about 1.5 KB; medium: a Read of a 256 KB file, which Claude Code hands
+// back whole in tool_response; large: a Write of 5 MB of source text in tool_input.
+std::string payload(const std::string& size) {
   const std::string head =
       R"({"session_id":"4f1c2e3a-9b7d-4c1e-8a2b-5d6e7f809a1b","transcript_path":"/Users/me/.claude/projects/-Users-me-code-app/4f1c2e3a-9b7d-4c1e-8a2b-5d6e7f809a1b.jsonl","cwd":"/Users/me/code/app","permission_mode":"default","hook_event_name":"PostToolUse",)";
-  if (large) {
+  if (size == "large") {
     std::string content = json_escape(source_text(5 * 1000 * 1000));
     return head +
            R"("tool_name":"Write","tool_input":{"file_path":"/Users/me/code/app/src/generated.c","content":")" +
            content +
            R"("},"tool_response":{"filePath":"/Users/me/code/app/src/generated.c","success":true},"tool_use_id":"toolu_01ABCDEF"})";
+  }
+  if (size == "medium") {
+    const std::string text = source_text(256 * 1024);
+    const std::string lines = std::to_string(line_count(text));
+    return head +
+           R"("tool_name":"Read","tool_input":{"file_path":"/Users/me/code/app/src/table.c"},"tool_response":{"type":"text","file":{"filePath":"/Users/me/code/app/src/table.c","content":")" +
+           json_escape(text) + R"(","numLines":)" + lines + R"(,"startLine":1,"totalLines":)" +
+           lines + R"(}},"tool_use_id":"toolu_01READ"})";
   }
   std::string old_string = json_escape(source_text(420));
   std::string new_string = json_escape(source_text(480));
@@ -150,7 +164,7 @@ double median(std::vector<double> v) {
 
 int usage() {
   std::cerr
-      << "usage: hookbench gen small|large\n"
+      << "usage: hookbench gen small|medium|large\n"
          "       hookbench run -m MEASURE -n N -i FILE --peer NAME CMD... [--peer NAME CMD...]\n";
   return 2;
 }
@@ -160,7 +174,8 @@ int usage() {
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.size() == 2 && args[0] == "gen") {
-    std::cout << payload(args[1] == "large");
+    if (args[1] != "small" && args[1] != "medium" && args[1] != "large") return usage();
+    std::cout << payload(args[1]);
     return 0;
   }
   if (args.empty() || args[0] != "run") return usage();
