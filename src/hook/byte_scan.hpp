@@ -34,8 +34,8 @@ inline bool any_special(std::uint64_t x) {
   constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
   const std::uint64_t quote = x ^ (kOnes * '"');
   const std::uint64_t slash = x ^ (kOnes * '\\');
-  std::uint64_t found = ((quote - kOnes) & ~quote) | ((slash - kOnes) & ~slash) |
-                        ((x - kOnes * 0x20) & ~x);
+  std::uint64_t found =
+      ((quote - kOnes) & ~quote) | ((slash - kOnes) & ~slash) | ((x - kOnes * 0x20) & ~x);
   if (kStopAtNonAscii) found |= x;
   return (found & kHighs) != 0;
 }
@@ -47,9 +47,8 @@ inline unsigned special_mask16(const char* s, __m128i& v) {
   v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
   // Signed, a byte below 0x20 is a control character or one from 0x80 up; unsigned (the
   // minimum test), only a control character.
-  const __m128i low = kStopAtNonAscii
-                          ? _mm_cmplt_epi8(v, _mm_set1_epi8(0x20))
-                          : _mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8(0x1F)), v);
+  const __m128i low = kStopAtNonAscii ? _mm_cmplt_epi8(v, _mm_set1_epi8(0x20))
+                                      : _mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8(0x1F)), v);
   const __m128i hit = _mm_or_si128(
       _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'))),
       low);
@@ -191,8 +190,7 @@ inline bool is_valid_utf8(std::string_view text) {
 #elif defined(__ARM_NEON) && defined(__aarch64__)
     while (i + 16 <= n) {
       const uint8x16_t v = vld1q_u8(reinterpret_cast<const std::uint8_t*>(s + i));
-      const uint8x8_t nibbles =
-          vshrn_n_u16(vreinterpretq_u16_u8(vcgeq_u8(v, vdupq_n_u8(0x80))), 4);
+      const uint8x8_t nibbles = vshrn_n_u16(vreinterpretq_u16_u8(vcgeq_u8(v, vdupq_n_u8(0x80))), 4);
       const std::uint64_t high = vget_lane_u64(vreinterpret_u64_u8(nibbles), 0);
       if (high != 0) {
         i += static_cast<std::size_t>(__builtin_ctzll(high) >> 2);
@@ -228,14 +226,14 @@ inline std::size_t escape_growth(std::string_view text) {
   while (i + 16 <= n) {
     __m128i v;
     if (special_mask16<false>(s + i, v) != 0) {
-      const __m128i named = _mm_or_si128(
-          _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')),
-                                    _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'))),
-                       _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\b')),
-                                    _mm_cmpeq_epi8(v, _mm_set1_epi8('\t')))),
-          _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')),
-                                    _mm_cmpeq_epi8(v, _mm_set1_epi8('\f'))),
-                       _mm_cmpeq_epi8(v, _mm_set1_epi8('\r'))));
+      const __m128i named =
+          _mm_or_si128(_mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')),
+                                                 _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'))),
+                                    _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\b')),
+                                                 _mm_cmpeq_epi8(v, _mm_set1_epi8('\t')))),
+                       _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')),
+                                                 _mm_cmpeq_epi8(v, _mm_set1_epi8('\f'))),
+                                    _mm_cmpeq_epi8(v, _mm_set1_epi8('\r'))));
       const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8(0x1F)), v);
       // One or five per byte, added up by the sum of absolute differences from zero.
       const __m128i per_byte =
@@ -250,15 +248,15 @@ inline std::size_t escape_growth(std::string_view text) {
 #elif defined(__ARM_NEON) && defined(__aarch64__)
   while (i + 16 <= n) {
     const uint8x16_t v = vld1q_u8(reinterpret_cast<const std::uint8_t*>(s + i));
-    const uint8x16_t named = vorrq_u8(
-        vorrq_u8(vorrq_u8(vceqq_u8(v, vdupq_n_u8('"')), vceqq_u8(v, vdupq_n_u8('\\'))),
-                 vorrq_u8(vceqq_u8(v, vdupq_n_u8('\b')), vceqq_u8(v, vdupq_n_u8('\t')))),
-        vorrq_u8(vorrq_u8(vceqq_u8(v, vdupq_n_u8('\n')), vceqq_u8(v, vdupq_n_u8('\f'))),
-                 vceqq_u8(v, vdupq_n_u8('\r'))));
+    const uint8x16_t named =
+        vorrq_u8(vorrq_u8(vorrq_u8(vceqq_u8(v, vdupq_n_u8('"')), vceqq_u8(v, vdupq_n_u8('\\'))),
+                          vorrq_u8(vceqq_u8(v, vdupq_n_u8('\b')), vceqq_u8(v, vdupq_n_u8('\t')))),
+                 vorrq_u8(vorrq_u8(vceqq_u8(v, vdupq_n_u8('\n')), vceqq_u8(v, vdupq_n_u8('\f'))),
+                          vceqq_u8(v, vdupq_n_u8('\r'))));
     const uint8x16_t control = vcltq_u8(v, vdupq_n_u8(0x20));
     // One or five per byte: at most 80 in sixteen bytes, within a byte's range.
-    const uint8x16_t per_byte = vorrq_u8(vandq_u8(named, vdupq_n_u8(1)),
-                                         vandq_u8(vbicq_u8(control, named), vdupq_n_u8(5)));
+    const uint8x16_t per_byte =
+        vorrq_u8(vandq_u8(named, vdupq_n_u8(1)), vandq_u8(vbicq_u8(control, named), vdupq_n_u8(5)));
     growth += vaddvq_u8(per_byte);
     i += 16;
   }

@@ -155,17 +155,25 @@ Result<Json> post_json(std::string_view url, const Json& body, std::chrono::mill
   const Deadline deadline = std::chrono::steady_clock::now() + timeout;
   auto parsed = parse_url(url);
   if (!parsed) return Error{parsed.error()};
-  std::string body_text = to_json_text(body);
+  const JsonTextSize body_size = measure_json_text(body);
 
   auto connection =
       connect_tcp(std::string(resolvable_host(parsed.value().host)), parsed.value().port, deadline);
   if (!connection) return Error{connection.error()};
   const int fd = connection.value().get();
 
-  std::string head = request_text(parsed.value(), body_text.size());
-  if (Status sent = send_all(fd, head, body_text, deadline); !sent) return Error{sent.error()};
-  body_text.clear();
-  body_text.shrink_to_fit();  // a large report need not stay in memory while we wait
+  // The body is written straight into the socket, a window at a time, behind the head: a
+  // report that holds megabytes of tool input is never held as text too (which would cost
+  // its size again in memory, and the time to fault those pages in).
+  std::string head = request_text(parsed.value(), body_size.bytes);
+  auto send_piece = [&](std::string_view piece) {
+    Status sent = send_all(fd, head, piece, deadline);
+    head.clear();
+    return sent;
+  };
+  if (Status sent = write_json_pieces(body, body_size, kBodyWindowBytes, send_piece); !sent) {
+    return Error{sent.error()};
+  }
 
   auto response = read_to_end(fd, deadline, kMaxResponseBytes);
   if (!response) return Error{response.error()};

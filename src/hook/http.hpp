@@ -21,6 +21,8 @@ struct ParsedUrl {
 };
 
 inline constexpr std::size_t kMaxResponseBytes = std::size_t{64} << 20;
+// A request body goes out in pieces of this size: one send for any ordinary report.
+inline constexpr std::size_t kBodyWindowBytes = std::size_t{256} << 10;
 
 // "http://host[:port][/path]"; query and fragment stay in the path. A URL holding a control
 // character or a space is refused: it would be written into the request head.

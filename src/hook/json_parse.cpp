@@ -5,6 +5,7 @@
 // on purpose: nlohmann's lexer takes a NUL byte for the end of the input, so it reads
 // `{"a":1}` followed by a NUL and anything at all as one whole document. A NUL is no JSON
 // white space, so here it is just an unexpected byte, and a whole document holding one fails.
+#include <array>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -18,6 +19,20 @@
 
 namespace ombrel::hook {
 namespace {
+
+// What each one-letter escape stands for, by the letter after the backslash; 0 for none.
+constexpr auto kSimpleEscapes = [] {
+  std::array<char, 256> table{};
+  table['"'] = '"';
+  table['\\'] = '\\';
+  table['/'] = '/';
+  table['b'] = '\b';
+  table['f'] = '\f';
+  table['n'] = '\n';
+  table['r'] = '\r';
+  table['t'] = '\t';
+  return table;
+}();
 
 int hex_digit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -246,6 +261,14 @@ bool Parser::parse_string(std::string& out) {
       return true;
     }
     if (c == '\\') {
+      // The one-letter escapes are most of them: decoded here, the rest by parse_escape.
+      if (p + 1 < end) {
+        if (const char decoded = kSimpleEscapes[static_cast<unsigned char>(s[p + 1])]) {
+          *w++ = decoded;
+          p += 2;
+          continue;
+        }
+      }
       pos_ = p;
       if (!parse_escape(w)) return false;
       p = pos_;

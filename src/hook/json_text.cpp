@@ -1,7 +1,10 @@
 #include "json_text.hpp"
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 
 #include "byte_scan.hpp"
 #include "text.hpp"
@@ -10,6 +13,20 @@ namespace ombrel::hook {
 namespace {
 
 constexpr char kHex[] = "0123456789abcdef";
+
+// The letter after the backslash for the characters with a short escape; 0 for the other
+// control characters, written as \u00XX.
+constexpr auto kShortEscapes = [] {
+  std::array<char, 256> table{};
+  table['"'] = '"';
+  table['\\'] = '\\';
+  table['\b'] = 'b';
+  table['\t'] = 't';
+  table['\n'] = 'n';
+  table['\f'] = 'f';
+  table['\r'] = 'r';
+  return table;
+}();
 
 // The length of a string literal: the quotes and the escaped text. A string that is not
 // UTF-8 is written repaired, as utf8::lossy repairs it; `all_utf8` is cleared for it.
@@ -24,69 +41,85 @@ std::size_t string_text_size(std::string_view s, bool& all_utf8) {
 // is UTF-8 (then the Writer need not check them again).
 std::size_t text_size(const Json& value, bool& all_utf8);
 
-// Writes into a buffer of exactly the size json_text_size gave, so nothing is checked or
-// grown on the way. Every byte of a string gives at least one byte of text, which leaves
-// room for the whole blocks that scan::copy_plain stores.
+// Writes the text into a buffer. Given the exact size json_text_size reports, it writes
+// straight through, checking nothing. Given a sink, the buffer is a window: whenever the
+// next write might not fit, what is there goes to the sink and the window starts again, so
+// a text of megabytes never needs to be held whole. Every byte of a string gives at least
+// one byte of text, which leaves room for the whole blocks that scan::copy_plain stores.
 class Writer {
  public:
-  Writer(char* at, bool all_utf8) : w_(at), all_utf8_(all_utf8) {}
+  using Sink = std::function<Status(std::string_view)>;
+
+  Writer(char* at, bool all_utf8) : begin_(at), w_(at), all_utf8_(all_utf8) {}
+  Writer(char* at, std::size_t window, bool all_utf8, const Sink& sink)
+      : begin_(at), w_(at), limit_(at + window), all_utf8_(all_utf8), sink_(&sink) {}
   char* end() const { return w_; }
 
   void value(const Json& value);
+  // Hands what is left to the sink; the first failure of the sink, if any.
+  Status finish() {
+    flush();
+    return status_;
+  }
 
  private:
+  // The longest text put() writes in one go (a number, the longest escape) is far below it.
+  static constexpr std::size_t kLongestPut = 64;
+
+  void flush() {
+    if (sink_ != nullptr && w_ != begin_ && status_)
+      status_ = (*sink_)({begin_, std::size_t(w_ - begin_)});
+    w_ = begin_;
+  }
+  void make_room(std::size_t bytes) {
+    if (sink_ != nullptr && static_cast<std::size_t>(limit_ - w_) < bytes) flush();
+  }
   void put(std::string_view s) {
+    make_room(s.size());
     std::memcpy(w_, s.data(), s.size());
     w_ += s.size();
   }
-  void put(char c) { *w_++ = c; }
+  void put(char c) {
+    make_room(1);
+    *w_++ = c;
+  }
   void string(std::string_view s);
   void escaped_valid(std::string_view s);
 
+  char* begin_;
   char* w_;
+  char* limit_ = nullptr;
   bool all_utf8_;
+  const Sink* sink_ = nullptr;
+  Status status_ = Status::success();
 };
 
 void Writer::escaped_valid(std::string_view s) {
+  constexpr std::size_t kLongestEscape = 6;  // \u00XX
   const char* text = s.data();
   const std::size_t n = s.size();
   std::size_t p = 0;
   for (;;) {
-    scan::copy_plain<false>(text, p, n, w_);
+    // With a sink, the plain run is cut where the window would overflow, leaving room for
+    // one escape after it.
+    std::size_t stop = n;
+    if (sink_ != nullptr) {
+      make_room(kLongestPut);
+      stop = std::min(n, p + static_cast<std::size_t>(limit_ - w_) - kLongestEscape);
+    }
+    scan::copy_plain<false>(text, p, stop, w_);
     if (p >= n) return;
+    if (p == stop) continue;  // the window is full
     const auto c = static_cast<unsigned char>(text[p++]);
     w_[0] = '\\';
-    switch (c) {
-      case '"':
-        w_[1] = '"';
-        break;
-      case '\\':
-        w_[1] = '\\';
-        break;
-      case '\b':
-        w_[1] = 'b';
-        break;
-      case '\t':
-        w_[1] = 't';
-        break;
-      case '\n':
-        w_[1] = 'n';
-        break;
-      case '\f':
-        w_[1] = 'f';
-        break;
-      case '\r':
-        w_[1] = 'r';
-        break;
-      default: {
-        const char esc[4] = {'0', '0', kHex[c >> 4], kHex[c & 0xF]};
-        w_[1] = 'u';
-        std::memcpy(w_ + 2, esc, 4);
-        w_ += 6;
-        continue;
-      }
+    if (const char letter = kShortEscapes[c]) {
+      w_[1] = letter;
+      w_ += 2;
+    } else {
+      const char esc[5] = {'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
+      std::memcpy(w_ + 1, esc, 5);
+      w_ += 6;
     }
-    w_ += 2;
   }
 }
 
@@ -206,6 +239,26 @@ void write_json(const Json& value, std::string& out) {
   Writer writer(out.data() + at, all_utf8);
   writer.value(value);
   out.resize(static_cast<std::size_t>(writer.end() - out.data()));
+}
+
+JsonTextSize measure_json_text(const Json& value) {
+  JsonTextSize size{0, true};
+  size.bytes = text_size(value, size.all_utf8);
+  return size;
+}
+
+Status write_json_pieces(const Json& value, const JsonTextSize& size, std::size_t piece_bytes,
+                         const std::function<Status(std::string_view)>& sink) {
+  if (size.bytes <= piece_bytes) {  // one piece: written whole, as write_json does
+    std::string text(size.bytes, '\0');
+    Writer writer(text.data(), size.all_utf8);
+    writer.value(value);
+    return sink(text);
+  }
+  std::string window(std::max<std::size_t>(piece_bytes, 1024), '\0');
+  Writer writer(window.data(), window.size(), size.all_utf8, sink);
+  writer.value(value);
+  return writer.finish();
 }
 
 std::size_t json_text_size(const Json& value) {

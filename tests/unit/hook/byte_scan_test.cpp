@@ -13,11 +13,27 @@ namespace {
 // The block-at-a-time scans against their definitions, a byte at a time, on texts whose
 // special bytes fall at every offset of the sixteen- and eight-byte blocks.
 TEST(ByteScan, AgreesWithTheBytewiseDefinitions) {
-  const std::string pieces[] = {
-      "a",         "abcdefg", "0123456789abcdef", "\"",       "\\",       "\n", "\t", "\x01",
-      "\x1f",      " ",       "\x7f",             "\xC3\xA9", "\xE2\x82\xAC",   "\xF0\x9F\x98\x80",
-      "\xFF",      "\xC3",    "\xED\xA0\x80",     "\xF4\x90\x80\x80",           "\xE0\x80\xAF", "\x80",
-      std::string(1, '\0')};
+  const std::string pieces[] = {"a",
+                                "abcdefg",
+                                "0123456789abcdef",
+                                "\"",
+                                "\\",
+                                "\n",
+                                "\t",
+                                "\x01",
+                                "\x1f",
+                                " ",
+                                "\x7f",
+                                "\xC3\xA9",
+                                "\xE2\x82\xAC",
+                                "\xF0\x9F\x98\x80",
+                                "\xFF",
+                                "\xC3",
+                                "\xED\xA0\x80",
+                                "\xF4\x90\x80\x80",
+                                "\xE0\x80\xAF",
+                                "\x80",
+                                std::string(1, '\0')};
   std::mt19937 random(11);  // fixed seed: every run checks the same texts
   for (int round = 0; round < 20000; ++round) {
     std::string text;
@@ -28,8 +44,8 @@ TEST(ByteScan, AgreesWithTheBytewiseDefinitions) {
     EXPECT_EQ(scan::is_valid_utf8(text), utf8::is_valid(text)) << name;
     std::size_t growth = 0;
     for (unsigned char c : text) {
-      const bool named = c == '"' || c == '\\' || c == '\b' || c == '\t' || c == '\n' ||
-                         c == '\f' || c == '\r';
+      const bool named =
+          c == '"' || c == '\\' || c == '\b' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
       growth += named ? 1 : c < 0x20 ? 5 : 0;
     }
     if (utf8::is_valid(text)) {

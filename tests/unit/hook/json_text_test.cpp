@@ -72,6 +72,37 @@ TEST(JsonText, WritesCompactSortedEscaped) {
   }
 }
 
+// Written in pieces, the text is the same, byte for byte, whatever falls at a window's edge.
+TEST(JsonText, PiecesMakeTheSameText) {
+  std::string escapes, repaired;
+  for (int i = 0; i < 3000; ++i) escapes += "ab\"\x01\n\u00e9x";
+  for (int i = 0; i < 1500; ++i) repaired += "\xFF\xC3z\t";
+  const Json values[] = {
+      Json{{"content", escapes}, {"n", 18446744073709551615ULL}, {"f", 0.1}},
+      Json::array({repaired, escapes.substr(7), Json::object({{escapes.substr(0, 1500), 1}})}),
+      Json("short"),
+  };
+  for (const auto& value : values) {
+    for (const std::size_t piece : {std::size_t{1024}, std::size_t{1031}, std::size_t{1} << 20}) {
+      std::string joined;
+      const Status status =
+          write_json_pieces(value, measure_json_text(value), piece, [&](std::string_view text) {
+            EXPECT_LE(text.size(), piece);
+            joined += text;
+            return Status::success();
+          });
+      EXPECT_TRUE(status.ok());
+      EXPECT_EQ(joined, to_json_text(value)) << "pieces of " << piece;
+    }
+  }
+  int calls = 0;
+  const Status failed = write_json_pieces(
+      values[0], measure_json_text(values[0]), 1024,
+      [&](std::string_view) { return ++calls == 2 ? Status(fail("gone")) : Status::success(); });
+  EXPECT_FALSE(failed.ok());
+  EXPECT_EQ(calls, 2);  // nothing more after the failure
+}
+
 TEST(JsonText, RoundTripsLargeStrings) {
   std::string big;
   for (int i = 0; i < 20000; ++i) big += "line \"quoted\" \\ tab\t é €\n";
