@@ -148,26 +148,20 @@ inline std::size_t next_special(const char* s, std::size_t from, std::size_t to)
 inline std::size_t sequence_length(const char* p, std::size_t left) {
   const auto* u = reinterpret_cast<const unsigned char*>(p);
   const unsigned char b0 = u[0];
-  std::size_t len;
-  unsigned char lo = 0x80, hi = 0xBF;  // the allowed range of the second byte
-  if (b0 >= 0xC2 && b0 <= 0xDF) {
-    len = 2;
-  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-    len = 3;
-    if (b0 == 0xE0) lo = 0xA0;
-    if (b0 == 0xED) hi = 0x9F;
-  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-    len = 4;
-    if (b0 == 0xF0) lo = 0x90;
-    if (b0 == 0xF4) hi = 0x8F;
-  } else {
-    return 0;
+  auto cont = [&](std::size_t k) { return (u[k] & 0xC0) == 0x80; };
+  if (b0 < 0xE0) {  // two bytes (accented letters, Cyrillic, Greek...), from C2 up
+    return b0 >= 0xC2 && left >= 2 && cont(1) ? 2 : 0;
   }
-  if (left < len || u[1] < lo || u[1] > hi) return 0;
-  for (std::size_t k = 2; k < len; ++k) {
-    if ((u[k] & 0xC0) != 0x80) return 0;
+  if (b0 < 0xF0) {  // three bytes (CJK, most symbols); E0 would be overlong below A0, ED a
+                    // surrogate above 9F
+    if (left < 3 || !cont(1) || !cont(2)) return 0;
+    if ((b0 == 0xE0 && u[1] < 0xA0) || (b0 == 0xED && u[1] > 0x9F)) return 0;
+    return 3;
   }
-  return len;
+  // Four bytes, up to F4 8F (U+10FFFF); F0 would be overlong below 90.
+  if (b0 > 0xF4 || left < 4 || !cont(1) || !cont(2) || !cont(3)) return 0;
+  if ((b0 == 0xF0 && u[1] < 0x90) || (b0 == 0xF4 && u[1] > 0x8F)) return 0;
+  return 4;
 }
 
 // Whether the text is well-formed UTF-8: utf8::is_valid's verdict, sixteen bytes at a time

@@ -246,11 +246,14 @@ bool Parser::parse_string(std::string& out) {
   out.resize(end - pos_ - 1);
   char* const first = out.data();
   char* w = first;
+  // Locals, not members: a store through a char pointer may alias any object, so members
+  // would be read again from memory after every byte written.
   const char* const s = s_.data();
+  const std::size_t n = n_;
   std::size_t p = pos_ + 1;
   for (;;) {
     scan::copy_plain<kCheckUtf8>(s, p, end, w);
-    if (p >= n_) {
+    if (p >= n) {
       pos_ = p;
       return reject("unterminated string");
     }
@@ -278,7 +281,7 @@ bool Parser::parse_string(std::string& out) {
     } else {
       // Only reached with kCheckUtf8: a run of characters beyond ASCII, checked one by one.
       do {
-        const std::size_t len = scan::sequence_length(s + p, n_ - p);
+        const std::size_t len = scan::sequence_length(s + p, n - p);
         if (len == 0) {
           pos_ = p;
           return reject("invalid UTF-8 in a string");

@@ -99,28 +99,34 @@ void Writer::escaped_valid(std::string_view s) {
   const char* text = s.data();
   const std::size_t n = s.size();
   std::size_t p = 0;
+  // The write position in a local, not the member: a store through a char pointer may
+  // alias any object, the member included, which would be read again after every store.
+  char* w = w_;
   for (;;) {
     // With a sink, the plain run is cut where the window would overflow, leaving room for
     // one escape after it.
     std::size_t stop = n;
     if (sink_ != nullptr) {
+      w_ = w;
       make_room(kLongestPut);
-      stop = std::min(n, p + static_cast<std::size_t>(limit_ - w_) - kLongestEscape);
+      w = w_;
+      stop = std::min(n, p + static_cast<std::size_t>(limit_ - w) - kLongestEscape);
     }
-    scan::copy_plain<false>(text, p, stop, w_);
-    if (p >= n) return;
+    scan::copy_plain<false>(text, p, stop, w);
+    if (p >= n) break;
     if (p == stop) continue;  // the window is full
     const auto c = static_cast<unsigned char>(text[p++]);
-    w_[0] = '\\';
+    w[0] = '\\';
     if (const char letter = kShortEscapes[c]) {
-      w_[1] = letter;
-      w_ += 2;
+      w[1] = letter;
+      w += 2;
     } else {
       const char esc[5] = {'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
-      std::memcpy(w_ + 1, esc, 5);
-      w_ += 6;
+      std::memcpy(w + 1, esc, 5);
+      w += 6;
     }
   }
+  w_ = w;
 }
 
 void Writer::string(std::string_view s) {
