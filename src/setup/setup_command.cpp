@@ -22,6 +22,12 @@ std::string verb(const FileChange& change) {
   return change.before ? "updated" : "created";
 }
 
+// The same, for a dry run: what would happen to the file.
+std::string would(const FileChange& change) {
+  if (!change.after) return "would remove";
+  return change.before ? "would update" : "would create";
+}
+
 std::string diff_of(const FileChange& change) {
   const std::string before = change.before ? change.before->text : "";
   const std::string after = change.after.value_or("");
@@ -65,8 +71,8 @@ bool carry_out(const AgentPlan& plan, const SetupOptions& options, const Env& en
   bool ok = plan.errors.empty();
   for (const FileChange& change : plan.changes) {
     if (options.dry_run) {
-      output.out += name + ": would have " + verb(change) + " " + shown(change.path, env) + "\n" +
-                    diff_of(change);
+      output.out +=
+          name + ": " + would(change) + " " + shown(change.path, env) + "\n" + diff_of(change);
       continue;
     }
     if (Status done = apply_change(change); !done) {
