@@ -4,15 +4,13 @@
 #include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#if defined(__APPLE__)
-#include <mach-o/dyld.h>
-#endif
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "common/self_exe.hpp"
 #include "launch.hpp"
 #include "text.hpp"
 
@@ -121,20 +119,6 @@ Result<std::string> real_path(const std::string& path) {
   char buf[PATH_MAX];
   if (realpath(path.c_str(), buf) == nullptr) return fail(failure(path, errno));
   return std::string(buf);
-}
-
-// What the system says this program is, where it says so; nothing elsewhere.
-std::optional<std::string> system_executable_path() {
-#if defined(__APPLE__)
-  char buf[PATH_MAX];
-  std::uint32_t size = sizeof buf;
-  if (_NSGetExecutablePath(buf, &size) == 0) return std::string(buf);
-#elif defined(__linux__)
-  char buf[PATH_MAX];
-  const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf);
-  if (n > 0 && static_cast<std::size_t>(n) < sizeof buf) return std::string(buf, n);
-#endif
-  return std::nullopt;
 }
 
 }  // namespace

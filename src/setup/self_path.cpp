@@ -7,9 +7,7 @@
 #include <cstdlib>
 #include <optional>
 
-#if defined(__APPLE__)
-#include <mach-o/dyld.h>
-#endif
+#include "common/self_exe.hpp"
 
 namespace ombrel::setup {
 namespace {
@@ -20,20 +18,6 @@ std::optional<std::string> real(const std::string& path) {
   return std::string(buf);
 }
 
-// What the system says this program is (macOS, Linux); nothing elsewhere.
-std::optional<std::string> system_path() {
-#if defined(__APPLE__)
-  char buf[PATH_MAX];
-  std::uint32_t size = sizeof buf;
-  if (_NSGetExecutablePath(buf, &size) == 0) return std::string(buf);
-#elif defined(__linux__)
-  char buf[PATH_MAX];
-  const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf);
-  if (n > 0 && static_cast<std::size_t>(n) < sizeof buf) return std::string(buf, n);
-#endif
-  return std::nullopt;
-}
-
 bool executable(const std::string& path) {
   struct stat st {};
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
@@ -42,7 +26,7 @@ bool executable(const std::string& path) {
 }  // namespace
 
 Result<std::string> own_program(const char* argv0) {
-  if (auto path = system_path()) {
+  if (auto path = system_executable_path()) {
     if (auto resolved = real(*path)) return *resolved;
   }
   const std::string word = argv0 != nullptr ? argv0 : "";

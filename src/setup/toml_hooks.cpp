@@ -86,16 +86,22 @@ std::vector<std::string> table_lines(const Agent& agent, const EventSpec& event,
   return lines;
 }
 
-Result<std::vector<Table>> our_tables(std::string_view text) {
-  toml::table root;
+// The file's tables, or where and why it is not TOML, in the words the user is shown.
+Result<toml::table> parse_toml(std::string_view text) {
   try {
-    root = toml::parse(text);
+    return toml::parse(text);
   } catch (const toml::parse_error& error) {
     std::ostringstream what;
     what << "it is not valid TOML at line " << error.source().begin.line << ", column "
          << error.source().begin.column << " (" << error.description() << ")";
     return fail(what.str());
   }
+}
+
+Result<std::vector<Table>> our_tables(std::string_view text) {
+  auto parsed = parse_toml(text);
+  if (!parsed) return fail(parsed.error());
+  const toml::table& root = parsed.value();
   std::vector<Table> tables;
   const toml::node* hooks = root.get("hooks");
   if (hooks == nullptr) return tables;
@@ -143,15 +149,9 @@ Result<std::vector<Entry>> find_toml_entries(std::string_view text) {
 }
 
 Result<std::vector<Entry>> find_codex_toml_entries(std::string_view text) {
-  toml::table root;
-  try {
-    root = toml::parse(text);
-  } catch (const toml::parse_error& error) {
-    std::ostringstream what;
-    what << "it is not valid TOML at line " << error.source().begin.line << ", column "
-         << error.source().begin.column << " (" << error.description() << ")";
-    return fail(what.str());
-  }
+  auto parsed = parse_toml(text);
+  if (!parsed) return fail(parsed.error());
+  const toml::table& root = parsed.value();
   std::vector<Entry> entries;
   const toml::table* hooks = root["hooks"].as_table();
   if (hooks == nullptr) return entries;
