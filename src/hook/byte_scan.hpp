@@ -10,9 +10,12 @@
 #include <cstring>
 #include <string_view>
 
-#if defined(__SSE2__)
+// OMBREL_SCAN_PORTABLE leaves the vector units out, so the tests can run the plain path too.
+#if defined(__SSE2__) && !defined(OMBREL_SCAN_PORTABLE)
+#define OMBREL_SCAN_SSE2 1
 #include <emmintrin.h>
-#elif defined(__ARM_NEON) && defined(__aarch64__)
+#elif defined(__ARM_NEON) && defined(__aarch64__) && !defined(OMBREL_SCAN_PORTABLE)
+#define OMBREL_SCAN_NEON 1
 #include <arm_neon.h>
 #endif
 
@@ -41,7 +44,7 @@ inline bool any_special(std::uint64_t x) {
 }
 
 // The bits of the first special byte among sixteen at s, lowest bit first; 0 for none.
-#if defined(__SSE2__)
+#if defined(OMBREL_SCAN_SSE2)
 template <bool kStopAtNonAscii>
 inline unsigned special_mask16(const char* s, __m128i& v) {
   v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
@@ -54,7 +57,7 @@ inline unsigned special_mask16(const char* s, __m128i& v) {
       low);
   return static_cast<unsigned>(_mm_movemask_epi8(hit));
 }
-#elif defined(__ARM_NEON) && defined(__aarch64__)
+#elif defined(OMBREL_SCAN_NEON)
 template <bool kStopAtNonAscii>
 inline std::uint64_t special_mask16(const char* s, uint8x16_t& v) {
   v = vld1q_u8(reinterpret_cast<const std::uint8_t*>(s));
@@ -73,7 +76,7 @@ inline std::uint64_t special_mask16(const char* s, uint8x16_t& v) {
 // for every byte they read.
 template <bool kStopAtNonAscii>
 inline void copy_plain(const char* s, std::size_t& p, std::size_t end, char*& w) {
-#if defined(__SSE2__)
+#if defined(OMBREL_SCAN_SSE2)
   while (p + 16 <= end) {
     __m128i v;
     const unsigned mask = special_mask16<kStopAtNonAscii>(s + p, v);
@@ -87,7 +90,7 @@ inline void copy_plain(const char* s, std::size_t& p, std::size_t end, char*& w)
     p += 16;
     w += 16;
   }
-#elif defined(__ARM_NEON) && defined(__aarch64__)
+#elif defined(OMBREL_SCAN_NEON)
   while (p + 16 <= end) {
     uint8x16_t v;
     const std::uint64_t mask = special_mask16<kStopAtNonAscii>(s + p, v);
@@ -117,9 +120,9 @@ inline void copy_plain(const char* s, std::size_t& p, std::size_t end, char*& w)
 template <bool kStopAtNonAscii>
 inline std::size_t next_special(const char* s, std::size_t from, std::size_t to) {
   std::size_t i = from;
-#if defined(__SSE2__) || (defined(__ARM_NEON) && defined(__aarch64__))
+#if defined(OMBREL_SCAN_SSE2) || defined(OMBREL_SCAN_NEON)
   while (i + 16 <= to) {
-#if defined(__SSE2__)
+#if defined(OMBREL_SCAN_SSE2)
     __m128i v;
     const unsigned mask = special_mask16<kStopAtNonAscii>(s + i, v);
     if (mask != 0) return i + static_cast<std::size_t>(__builtin_ctz(mask));
@@ -164,35 +167,103 @@ inline std::size_t sequence_length(const char* p, std::size_t left) {
   return 4;
 }
 
+#if defined(OMBREL_SCAN_SSE2) || defined(OMBREL_SCAN_NEON)
+// Whether the sixteen bytes at s are well-formed UTF-8 as far as they go, given the three
+// bytes before them (well-formed too, and read): every continuation byte stands exactly
+// where a lead byte up to three places before asks for one, no byte is C0, C1 or F5 and up,
+// and the second byte after E0, ED, F0 and F4 keeps to its narrower range (no overlong
+// form, no surrogate, nothing above U+10FFFF). A sequence cut at the end of the block is
+// the next block's to judge. Blocks of ASCII, three bytes before included, pass at once.
+inline bool block_is_valid_utf8(const char* s) {
+#if defined(OMBREL_SCAN_SSE2)
+  auto load = [](const char* at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at)); };
+  const __m128i v0 = load(s), v3 = load(s - 3);
+  if (_mm_movemask_epi8(_mm_or_si128(v0, v3)) == 0) return true;
+  const __m128i v1 = load(s - 1), v2 = load(s - 2);
+  auto set = [](unsigned char c) { return _mm_set1_epi8(static_cast<char>(c)); };
+  // A byte asks for a continuation where a lead of two bytes or more stands one place
+  // before, of three or more two before, of four three before: each saturating difference
+  // is above zero exactly then, and their sum stays below 0x80.
+  const __m128i asks = _mm_or_si128(
+      _mm_or_si128(_mm_subs_epu8(v1, set(0xBF)), _mm_subs_epu8(v2, set(0xDF))),
+      _mm_subs_epu8(v3, set(0xEF)));
+  const __m128i need = _mm_cmpgt_epi8(asks, _mm_setzero_si128());
+  // As signed bytes, 80..BF are those below C0, 80..9F below A0, 80..8F below 90.
+  const __m128i cont = _mm_cmplt_epi8(v0, set(0xC0));
+  const __m128i below_a0 = _mm_cmplt_epi8(v0, set(0xA0));
+  const __m128i below_90 = _mm_cmplt_epi8(v0, set(0x90));
+  __m128i bad = _mm_xor_si128(cont, need);
+  bad = _mm_or_si128(bad, _mm_cmpeq_epi8(_mm_and_si128(v0, set(0xFE)), set(0xC0)));
+  bad = _mm_or_si128(bad, _mm_cmpeq_epi8(_mm_max_epu8(v0, set(0xF5)), v0));
+  bad = _mm_or_si128(bad, _mm_and_si128(_mm_cmpeq_epi8(v1, set(0xE0)), below_a0));
+  bad = _mm_or_si128(bad, _mm_andnot_si128(below_a0, _mm_cmpeq_epi8(v1, set(0xED))));
+  bad = _mm_or_si128(bad, _mm_and_si128(_mm_cmpeq_epi8(v1, set(0xF0)), below_90));
+  bad = _mm_or_si128(bad, _mm_andnot_si128(below_90, _mm_cmpeq_epi8(v1, set(0xF4))));
+  return _mm_movemask_epi8(bad) == 0;
+#else
+  auto load = [](const char* at) { return vld1q_u8(reinterpret_cast<const std::uint8_t*>(at)); };
+  const uint8x16_t v0 = load(s), v3 = load(s - 3);
+  if (vmaxvq_u8(vorrq_u8(v0, v3)) < 0x80) return true;
+  const uint8x16_t v1 = load(s - 1), v2 = load(s - 2);
+  auto set = [](unsigned char c) { return vdupq_n_u8(c); };
+  const uint8x16_t need = vorrq_u8(vorrq_u8(vcgeq_u8(v1, set(0xC0)), vcgeq_u8(v2, set(0xE0))),
+                                   vcgeq_u8(v3, set(0xF0)));
+  const uint8x16_t cont = vandq_u8(vcgeq_u8(v0, set(0x80)), vcltq_u8(v0, set(0xC0)));
+  const uint8x16_t below_a0 = vcltq_u8(v0, set(0xA0));
+  const uint8x16_t below_90 = vcltq_u8(v0, set(0x90));
+  uint8x16_t bad = veorq_u8(cont, need);
+  bad = vorrq_u8(bad, vceqq_u8(vandq_u8(v0, set(0xFE)), set(0xC0)));
+  bad = vorrq_u8(bad, vcgeq_u8(v0, set(0xF5)));
+  bad = vorrq_u8(bad, vandq_u8(vceqq_u8(v1, set(0xE0)), below_a0));
+  bad = vorrq_u8(bad, vbicq_u8(vceqq_u8(v1, set(0xED)), below_a0));
+  bad = vorrq_u8(bad, vandq_u8(vceqq_u8(v1, set(0xF0)), below_90));
+  bad = vorrq_u8(bad, vbicq_u8(vceqq_u8(v1, set(0xF4)), below_90));
+  return vmaxvq_u8(bad) == 0;
+#endif
+}
+#endif
+
 // Whether the text is well-formed UTF-8: utf8::is_valid's verdict, sixteen bytes at a time
-// over ASCII, and straight to the next other byte from there.
+// with a vector unit, else eight bytes at a time over ASCII and one sequence at a time
+// over the rest.
 inline bool is_valid_utf8(std::string_view text) {
   const char* s = text.data();
   const std::size_t n = text.size();
   std::size_t i = 0;
-  for (;;) {
-#if defined(__SSE2__)
-    while (i + 16 <= n) {
-      const unsigned high = static_cast<unsigned>(
-          _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i))));
-      if (high != 0) {
-        i += static_cast<std::size_t>(__builtin_ctz(high));
+#if defined(OMBREL_SCAN_SSE2) || defined(OMBREL_SCAN_NEON)
+  if (n >= 16 + 3) {
+    // A block looks three bytes back, so the first sequences are checked one at a time.
+    while (i < 3) {
+      if (static_cast<unsigned char>(s[i]) < 0x80) {
+        ++i;
+        continue;
+      }
+      const std::size_t len = sequence_length(s + i, n - i);
+      if (len == 0) return false;
+      i += len;
+    }
+    for (; i + 16 <= n; i += 16) {
+      if (!block_is_valid_utf8(s + i)) return false;
+    }
+    // The rest from the start of the sequence that the last block cut, if it cut one.
+    for (std::size_t back = 1; back <= 3; ++back) {
+      const auto b = static_cast<unsigned char>(s[i - back]);
+      if (b < 0x80) break;
+      if (b >= 0xC0) {
+        const std::size_t len = b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+        if (len > back) i -= back;
         break;
       }
-      i += 16;
     }
-#elif defined(__ARM_NEON) && defined(__aarch64__)
-    while (i + 16 <= n) {
-      const uint8x16_t v = vld1q_u8(reinterpret_cast<const std::uint8_t*>(s + i));
-      const uint8x8_t nibbles = vshrn_n_u16(vreinterpretq_u16_u8(vcgeq_u8(v, vdupq_n_u8(0x80))), 4);
-      const std::uint64_t high = vget_lane_u64(vreinterpret_u64_u8(nibbles), 0);
-      if (high != 0) {
-        i += static_cast<std::size_t>(__builtin_ctzll(high) >> 2);
-        break;
-      }
-      i += 16;
-    }
+  }
 #endif
+  for (;;) {
+    while (i + 8 <= n) {
+      std::uint64_t chunk;
+      std::memcpy(&chunk, s + i, 8);
+      if ((chunk & 0x8080808080808080ULL) != 0) break;
+      i += 8;
+    }
     while (i < n && static_cast<unsigned char>(s[i]) < 0x80) ++i;
     if (i >= n) return true;
     // A run of other characters (accented letters, Cyrillic, CJK), one sequence at a time.
@@ -216,7 +287,7 @@ inline std::size_t escape_growth(std::string_view text) {
   const char* s = text.data();
   const std::size_t n = text.size();
   std::size_t i = 0, growth = 0;
-#if defined(__SSE2__)
+#if defined(OMBREL_SCAN_SSE2)
   while (i + 16 <= n) {
     __m128i v;
     if (special_mask16<false>(s + i, v) != 0) {
@@ -239,7 +310,7 @@ inline std::size_t escape_growth(std::string_view text) {
     }
     i += 16;
   }
-#elif defined(__ARM_NEON) && defined(__aarch64__)
+#elif defined(OMBREL_SCAN_NEON)
   while (i + 16 <= n) {
     const uint8x16_t v = vld1q_u8(reinterpret_cast<const std::uint8_t*>(s + i));
     const uint8x16_t named =

@@ -78,5 +78,58 @@ TEST(ByteScan, AgreesWithTheBytewiseDefinitions) {
   }
 }
 
+// Every well-formed and broken form at every offset of a 48-byte text, so that each one
+// falls at each place of a block and across the edges between blocks, with the text ending
+// right after it (a sequence cut by the end) or going on in ASCII, after ASCII or after
+// two-byte letters.
+TEST(ByteScan, Utf8FormsAtEveryOffsetOfTheBlocks) {
+  struct Row {
+    const char* name;
+    std::string bytes;
+    bool valid;
+  };
+  const Row rows[] = {
+      {"two bytes", "\xC3\xA9", true},
+      {"three bytes", "\xE2\x82\xAC", true},
+      {"four bytes", "\xF0\x9F\x98\x80", true},
+      {"lowest after E0", "\xE0\xA0\x80", true},
+      {"highest before the surrogates", "\xED\x9F\xBF", true},
+      {"lowest after F0", "\xF0\x90\x80\x80", true},
+      {"U+10FFFF", "\xF4\x8F\xBF\xBF", true},
+      {"overlong two (C0)", "\xC0\xAF", false},
+      {"overlong two (C1)", "\xC1\xBF", false},
+      {"overlong three", "\xE0\x9F\xBF", false},
+      {"overlong four", "\xF0\x8F\xBF\xBF", false},
+      {"first surrogate", "\xED\xA0\x80", false},
+      {"last surrogate", "\xED\xBF\xBF", false},
+      {"above U+10FFFF", "\xF4\x90\x80\x80", false},
+      {"F5 lead", "\xF5\x80\x80\x80", false},
+      {"FF", "\xFF", false},
+      {"stray continuation", "\x80", false},
+      {"one continuation too many", "\xC3\xA9\xA9", false},
+      {"two cut after one", "\xC3", false},
+      {"three cut after two", "\xE2\x82", false},
+      {"four cut after three", "\xF0\x9F\x98", false},
+      {"lead where a continuation belongs", "\xE2\xC3\xA9", false},
+  };
+  for (const Row& row : rows) {
+    for (const bool letters_before : {false, true}) {
+      for (std::size_t at = 0; at + row.bytes.size() <= 48; ++at) {
+        std::string before;
+        while (letters_before && before.size() + 2 <= at) before += "\xD0\xB6";
+        before.resize(at, 'x');
+        for (const bool ends_there : {false, true}) {
+          std::string text = before + row.bytes;
+          if (!ends_there) text.resize(48, 'y');
+          ASSERT_EQ(utf8::is_valid(text), row.valid) << row.name << " at " << at;
+          EXPECT_EQ(scan::is_valid_utf8(text), row.valid)
+              << row.name << " at " << at << (letters_before ? " after letters" : "")
+              << (ends_there ? ", text ends there" : "");
+        }
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace ombrel::hook
