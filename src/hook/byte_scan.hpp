@@ -70,42 +70,61 @@ inline std::uint64_t special_mask16(const char* s, uint8x16_t& v) {
 }
 #endif
 
-// Copies the bytes from s[p] on to w up to the first special byte or `end`, moving p and w
-// past them. Whole blocks are stored before they are looked at, so the destination must
-// have room for as many bytes as are left up to `end`: both callers write at least one byte
-// for every byte they read.
-template <bool kStopAtNonAscii>
-inline void copy_plain(const char* s, std::size_t& p, std::size_t end, char*& w) {
+// Copies the bytes from s[p] on to w up to `end`, moving p and w past them, and hands the
+// special bytes it meets in whole blocks to `special(p, w)`: that writes what the byte
+// stands for and moves p and w past what it took (true), or leaves both as they are
+// (false), and the copy stops there. The other special bytes (among the last fifteen before
+// `end`, or all of them without a vector unit) it stops at, leaving them to the caller; and
+// at a plain byte where its next store would pass `wend` (never, when every byte read gives
+// at least one written and the room is counted from `end`). All the special bytes of a
+// block come from one look at it; the bytes between two of them are moved with one load and
+// one store of sixteen. Whole blocks are stored before they are looked at: everything from
+// w up to `wend` must be writable, and `special` is called with w before `wend`.
+template <bool kStopAtNonAscii, class Special>
+inline void copy_runs(const char* s, std::size_t& p, std::size_t end, char*& w, char* wend,
+                      Special&& special) {
+#if defined(OMBREL_SCAN_SSE2) || defined(OMBREL_SCAN_NEON)
 #if defined(OMBREL_SCAN_SSE2)
-  while (p + 16 <= end) {
-    __m128i v;
-    const unsigned mask = special_mask16<kStopAtNonAscii>(s + p, v);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(w), v);
-    if (mask != 0) {
-      const auto k = static_cast<std::size_t>(__builtin_ctz(mask));
-      p += k;
-      w += k;
-      return;
-    }
-    p += 16;
-    w += 16;
-  }
-#elif defined(OMBREL_SCAN_NEON)
-  while (p + 16 <= end) {
-    uint8x16_t v;
-    const std::uint64_t mask = special_mask16<kStopAtNonAscii>(s + p, v);
-    vst1q_u8(reinterpret_cast<std::uint8_t*>(w), v);
-    if (mask != 0) {
-      const auto k = static_cast<std::size_t>(__builtin_ctzll(mask) >> 2);
-      p += k;
-      w += k;
-      return;
-    }
-    p += 16;
-    w += 16;
-  }
+  using Vector = __m128i;
+  using Mask = unsigned;
+  auto load = [](const char* at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at)); };
+  auto store = [](char* at, Vector v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(at), v); };
+  auto first = [](Mask m) { return static_cast<std::size_t>(__builtin_ctz(m)); };
+  auto drop_below = [](Mask m, std::size_t k) { return m & (~0U << k); };
+#else
+  using Vector = uint8x16_t;
+  using Mask = std::uint64_t;  // four bits a byte
+  auto load = [](const char* at) { return vld1q_u8(reinterpret_cast<const std::uint8_t*>(at)); };
+  auto store = [](char* at, Vector v) { vst1q_u8(reinterpret_cast<std::uint8_t*>(at), v); };
+  auto first = [](Mask m) { return static_cast<std::size_t>(__builtin_ctzll(m) >> 2); };
+  auto drop_below = [](Mask m, std::size_t k) { return m & (~0ULL << (4 * k)); };
 #endif
-  while (p + 8 <= end) {
+  while (p + 16 <= end && w + 16 <= wend) {
+    Vector v;
+    Mask mask = special_mask16<kStopAtNonAscii>(s + p, v);
+    store(w, v);
+    if (mask == 0) {
+      p += 16;
+      w += 16;
+      continue;
+    }
+    const std::size_t base = p;  // the block's first byte: bit k of the mask is s[base + k]
+    for (;;) {
+      const std::size_t at = base + first(mask);
+      w += at - p;  // the last store began at p and held the bytes up to the special one
+      p = at;
+      if (!special(p, w)) return;
+      const std::size_t behind = p - base;
+      if (behind >= 16) break;
+      mask = drop_below(mask, behind);
+      if (mask == 0) break;  // the rest of the block is plain: the next block starts at p
+      if (p + 16 > end || w + 16 > wend) goto tail;
+      store(w, load(s + p));
+    }
+  }
+tail:
+#endif
+  while (p + 8 <= end && w + 8 <= wend) {
     std::uint64_t chunk;
     std::memcpy(&chunk, s + p, 8);
     if (any_special<kStopAtNonAscii>(chunk)) break;
@@ -113,7 +132,20 @@ inline void copy_plain(const char* s, std::size_t& p, std::size_t end, char*& w)
     p += 8;
     w += 8;
   }
-  while (p < end && !is_special<kStopAtNonAscii>(static_cast<unsigned char>(s[p]))) *w++ = s[p++];
+  while (p < end && w < wend && !is_special<kStopAtNonAscii>(static_cast<unsigned char>(s[p]))) {
+    *w++ = s[p++];
+  }
+#if !defined(OMBREL_SCAN_SSE2) && !defined(OMBREL_SCAN_NEON)
+  static_cast<void>(special);  // the plain path leaves every special byte to the caller
+#endif
+}
+
+// Copies the bytes from s[p] on to w up to the first special byte or `end`, moving p and w
+// past them. The destination must have room for as many bytes as are left up to `end`.
+template <bool kStopAtNonAscii>
+inline void copy_plain(const char* s, std::size_t& p, std::size_t end, char*& w) {
+  copy_runs<kStopAtNonAscii>(s, p, end, w, w + (end - p),
+                             [](std::size_t&, char*&) { return false; });
 }
 
 // The first position from `from` up to `to` whose byte is special, or `to`.

@@ -242,17 +242,27 @@ bool Parser::parse_string(std::string& out) {
   // The scan never passes `end`: an escape that starts before it also ends before it (its
   // backslashes were counted above, and a quote is no hex digit). Every byte read gives at
   // most one byte written, so the string always has room for whatever is left up to `end`,
-  // as copy_plain needs.
+  // as scan::copy_runs needs.
   out.resize(end - pos_ - 1);
   char* const first = out.data();
+  char* const last = first + out.size();
   char* w = first;
   // Locals, not members: a store through a char pointer may alias any object, so members
   // would be read again from memory after every byte written.
   const char* const s = s_.data();
   const std::size_t n = n_;
   std::size_t p = pos_ + 1;
+  // The one-letter escapes are most of them: decoded as the copy meets them, the rest below.
+  auto simple_escape = [s, end](std::size_t& at, char*& to) {
+    if (s[at] != '\\' || at + 1 >= end) return false;
+    const char decoded = kSimpleEscapes[static_cast<unsigned char>(s[at + 1])];
+    if (decoded == 0) return false;
+    *to++ = decoded;
+    at += 2;
+    return true;
+  };
   for (;;) {
-    scan::copy_plain<kCheckUtf8>(s, p, end, w);
+    scan::copy_runs<kCheckUtf8>(s, p, end, w, last, simple_escape);
     if (p >= n) {
       pos_ = p;
       return reject("unterminated string");
@@ -264,14 +274,7 @@ bool Parser::parse_string(std::string& out) {
       return true;
     }
     if (c == '\\') {
-      // The one-letter escapes are most of them: decoded here, the rest by parse_escape.
-      if (p + 1 < end) {
-        if (const char decoded = kSimpleEscapes[static_cast<unsigned char>(s[p + 1])]) {
-          *w++ = decoded;
-          p += 2;
-          continue;
-        }
-      }
+      if (simple_escape(p, w)) continue;  // one the copy left, near the end
       pos_ = p;
       if (!parse_escape(w)) return false;
       p = pos_;

@@ -45,12 +45,13 @@ std::size_t text_size(const Json& value, bool& all_utf8);
 // straight through, checking nothing. Given a sink, the buffer is a window: whenever the
 // next write might not fit, what is there goes to the sink and the window starts again, so
 // a text of megabytes never needs to be held whole. Every byte of a string gives at least
-// one byte of text, which leaves room for the whole blocks that scan::copy_plain stores.
+// one byte of text, which leaves room for the whole blocks that scan::copy_runs stores.
 class Writer {
  public:
   using Sink = std::function<Status(std::string_view)>;
 
-  Writer(char* at, bool all_utf8) : begin_(at), w_(at), all_utf8_(all_utf8) {}
+  Writer(char* at, std::size_t size, bool all_utf8)
+      : begin_(at), w_(at), limit_(at + size), all_utf8_(all_utf8) {}
   Writer(char* at, std::size_t window, bool all_utf8, const Sink& sink)
       : begin_(at), w_(at), limit_(at + window), all_utf8_(all_utf8), sink_(&sink) {}
   char* end() const { return w_; }
@@ -88,11 +89,23 @@ class Writer {
 
   char* begin_;
   char* w_;
-  char* limit_ = nullptr;
+  char* limit_;  // the end of the buffer, or of the window
   bool all_utf8_;
   const Sink* sink_ = nullptr;
   Status status_ = Status::success();
 };
+
+// The escape of one byte that needs one, at w.
+char* write_escape(unsigned char c, char* w) {
+  w[0] = '\\';
+  if (const char letter = kShortEscapes[c]) {
+    w[1] = letter;
+    return w + 2;
+  }
+  const char esc[5] = {'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
+  std::memcpy(w + 1, esc, 5);
+  return w + 6;
+}
 
 void Writer::escaped_valid(std::string_view s) {
   constexpr std::size_t kLongestEscape = 6;  // \u00XX
@@ -102,29 +115,25 @@ void Writer::escaped_valid(std::string_view s) {
   // The write position in a local, not the member: a store through a char pointer may
   // alias any object, the member included, which would be read again after every store.
   char* w = w_;
+  // With a sink, the copy stops where the window could not hold one more escape; given the
+  // exact size, the text fits to the last byte.
+  char* const wend = sink_ != nullptr ? limit_ - kLongestEscape : limit_;
+  auto escape = [text](std::size_t& at, char*& to) {
+    to = write_escape(static_cast<unsigned char>(text[at++]), to);
+    return true;
+  };
   for (;;) {
-    // With a sink, the plain run is cut where the window would overflow, leaving room for
-    // one escape after it.
-    std::size_t stop = n;
     if (sink_ != nullptr) {
       w_ = w;
       make_room(kLongestPut);
       w = w_;
-      stop = std::min(n, p + static_cast<std::size_t>(limit_ - w) - kLongestEscape);
     }
-    scan::copy_plain<false>(text, p, stop, w);
+    scan::copy_runs<false>(text, p, n, w, wend, escape);
     if (p >= n) break;
-    if (p == stop) continue;  // the window is full
-    const auto c = static_cast<unsigned char>(text[p++]);
-    w[0] = '\\';
-    if (const char letter = kShortEscapes[c]) {
-      w[1] = letter;
-      w += 2;
-    } else {
-      const char esc[5] = {'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
-      std::memcpy(w + 1, esc, 5);
-      w += 6;
-    }
+    const auto c = static_cast<unsigned char>(text[p]);
+    if (!scan::is_special<false>(c)) continue;  // the window is full
+    w = write_escape(c, w);
+    ++p;
   }
   w_ = w;
 }
@@ -197,7 +206,7 @@ std::size_t scalar_text_size(const Json& value) {
   switch (value.type()) {
     case Json::value_t::number_integer:
     case Json::value_t::number_unsigned: {
-      Writer writer(buffer, true);  // at most 20 digits and a sign
+      Writer writer(buffer, sizeof buffer, true);  // at most 20 digits and a sign
       writer.value(value);
       return static_cast<std::size_t>(writer.end() - buffer);
     }
@@ -242,7 +251,7 @@ void write_json(const Json& value, std::string& out) {
   const std::size_t size = text_size(value, all_utf8);
   const std::size_t at = out.size();
   out.resize(at + size);
-  Writer writer(out.data() + at, all_utf8);
+  Writer writer(out.data() + at, size, all_utf8);
   writer.value(value);
   out.resize(static_cast<std::size_t>(writer.end() - out.data()));
 }
@@ -257,7 +266,7 @@ Status write_json_pieces(const Json& value, const JsonTextSize& size, std::size_
                          const std::function<Status(std::string_view)>& sink) {
   if (size.bytes <= piece_bytes) {  // one piece: written whole, as write_json does
     std::string text(size.bytes, '\0');
-    Writer writer(text.data(), size.all_utf8);
+    Writer writer(text.data(), text.size(), size.all_utf8);
     writer.value(value);
     return sink(text);
   }

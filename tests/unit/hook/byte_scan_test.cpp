@@ -74,6 +74,35 @@ TEST(ByteScan, AgreesWithTheBytewiseDefinitions) {
     EXPECT_EQ(p, first_special(true)) << name;
     EXPECT_EQ(static_cast<std::size_t>(w - copy.data()), p - from) << name;
     EXPECT_EQ(copy.substr(0, p - from), text.substr(from, p - from)) << name;
+    // Copying with every special byte written as a backslash and itself, a backslash and
+    // the byte after it taken as one (as the reader takes an escape), into a window of any
+    // size: what is written is the escaped text of what was read, and the copy stops at the
+    // end, at a special byte it left, or with the window full.
+    const std::size_t room = random() % (2 * text.size() + 2);
+    std::string out(room + 2, '?');
+    p = from;
+    w = out.data();
+    scan::copy_runs<false>(text.data(), p, text.size(), w, out.data() + room,
+                           [&](std::size_t& at, char*& to) {
+                             const bool pair = text[at] == '\\' && at + 1 < text.size();
+                             *to++ = '\\';
+                             *to++ = text[pair ? ++at : at];
+                             ++at;
+                             return true;
+                           });
+    std::string escaped;
+    for (std::size_t i = from; i < p; ++i) {
+      if (scan::is_special<false>(static_cast<unsigned char>(text[i]))) {
+        escaped += '\\';
+        if (text[i] == '\\' && i + 1 < text.size()) ++i;
+      }
+      escaped += text[i];
+    }
+    EXPECT_EQ(out.substr(0, static_cast<std::size_t>(w - out.data())), escaped) << name;
+    EXPECT_TRUE(p == text.size() || scan::is_special<false>(static_cast<unsigned char>(text[p])) ||
+                w >= out.data() + room)
+        << name;
+    EXPECT_EQ(out.back(), '?') << name;
     if (HasFailure()) break;
   }
 }
