@@ -216,9 +216,9 @@ inline bool block_is_valid_utf8(const char* s) {
   // A byte asks for a continuation where a lead of two bytes or more stands one place
   // before, of three or more two before, of four three before: each saturating difference
   // is above zero exactly then, and their sum stays below 0x80.
-  const __m128i asks = _mm_or_si128(
-      _mm_or_si128(_mm_subs_epu8(v1, set(0xBF)), _mm_subs_epu8(v2, set(0xDF))),
-      _mm_subs_epu8(v3, set(0xEF)));
+  const __m128i asks =
+      _mm_or_si128(_mm_or_si128(_mm_subs_epu8(v1, set(0xBF)), _mm_subs_epu8(v2, set(0xDF))),
+                   _mm_subs_epu8(v3, set(0xEF)));
   const __m128i need = _mm_cmpgt_epi8(asks, _mm_setzero_si128());
   // As signed bytes, 80..BF are those below C0, 80..9F below A0, 80..8F below 90.
   const __m128i cont = _mm_cmplt_epi8(v0, set(0xC0));
@@ -238,8 +238,8 @@ inline bool block_is_valid_utf8(const char* s) {
   if (vmaxvq_u8(vorrq_u8(v0, v3)) < 0x80) return true;
   const uint8x16_t v1 = load(s - 1), v2 = load(s - 2);
   auto set = [](unsigned char c) { return vdupq_n_u8(c); };
-  const uint8x16_t need = vorrq_u8(vorrq_u8(vcgeq_u8(v1, set(0xC0)), vcgeq_u8(v2, set(0xE0))),
-                                   vcgeq_u8(v3, set(0xF0)));
+  const uint8x16_t need =
+      vorrq_u8(vorrq_u8(vcgeq_u8(v1, set(0xC0)), vcgeq_u8(v2, set(0xE0))), vcgeq_u8(v3, set(0xF0)));
   const uint8x16_t cont = vandq_u8(vcgeq_u8(v0, set(0x80)), vcltq_u8(v0, set(0xC0)));
   const uint8x16_t below_a0 = vcltq_u8(v0, set(0xA0));
   const uint8x16_t below_90 = vcltq_u8(v0, set(0x90));
