@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -73,7 +74,8 @@ class Writer {
     w_ = begin_;
   }
   void make_room(std::size_t bytes) {
-    if (sink_ != nullptr && static_cast<std::size_t>(limit_ - w_) < bytes) flush();
+    // Signed: a window overrun by a fault must flush, not look like endless room.
+    if (sink_ != nullptr && limit_ - w_ < static_cast<std::ptrdiff_t>(bytes)) flush();
   }
   void put(std::string_view s) {
     make_room(s.size());
@@ -131,7 +133,9 @@ void Writer::escaped_valid(std::string_view s) {
     scan::copy_runs<false>(text, p, n, w, wend, escape);
     if (p >= n) break;
     const auto c = static_cast<unsigned char>(text[p]);
-    if (!scan::is_special<false>(c)) continue;  // the window is full
+    // The copy stops at a plain byte when the window is full, and at a special one also when
+    // an escape it wrote took w past wend: then the window has no room for one more.
+    if (!scan::is_special<false>(c) || w > wend) continue;
     w = write_escape(c, w);
     ++p;
   }

@@ -74,16 +74,23 @@ TEST(JsonText, WritesCompactSortedEscaped) {
 
 // Written in pieces, the text is the same, byte for byte, whatever falls at a window's edge.
 TEST(JsonText, PiecesMakeTheSameText) {
-  std::string escapes, repaired;
+  std::string escapes, repaired, controls;
   for (int i = 0; i < 3000; ++i) escapes += "ab\"\x01\n\u00e9x";
+  // Runs of six-byte escapes of every length after plain runs of every length, so that some
+  // escape ends in the last bytes of a window with another right behind it.
+  for (int i = 0; i < 700; ++i)
+    controls += std::string(i * 7 % 23, 'p') + std::string(1 + i % 5, '\x01');
   for (int i = 0; i < 1500; ++i) repaired += "\xFF\xC3z\t";
   const Json values[] = {
       Json{{"content", escapes}, {"n", 18446744073709551615ULL}, {"f", 0.1}},
       Json::array({repaired, escapes.substr(7), Json::object({{escapes.substr(0, 1500), 1}})}),
       Json("short"),
+      Json(controls),
   };
   for (const auto& value : values) {
-    for (const std::size_t piece : {std::size_t{1024}, std::size_t{1031}, std::size_t{1} << 20}) {
+    for (const std::size_t piece : {std::size_t{1024}, std::size_t{1025}, std::size_t{1026},
+                                    std::size_t{1027}, std::size_t{1028}, std::size_t{1029},
+                                    std::size_t{1030}, std::size_t{1031}, std::size_t{1} << 20}) {
       std::string joined;
       const Status status =
           write_json_pieces(value, measure_json_text(value), piece, [&](std::string_view text) {
