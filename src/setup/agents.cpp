@@ -5,10 +5,10 @@
 namespace ombrel::setup {
 namespace {
 
-using E = EventSpec;
+using E = HookEvent;
 
 // Claude Code's own event names that the desktop knows as they are.
-std::vector<EventSpec> claude_events(bool pre_tool_waits) {
+std::vector<HookEvent> claude_events(bool pre_tool_waits) {
   return {
       E{"SessionStart"},
       E{"UserPromptSubmit"},

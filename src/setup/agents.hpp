@@ -23,7 +23,7 @@ enum class Format {
 
 enum class TimeUnit { kSeconds, kMilliseconds };
 
-struct EventSpec {
+struct HookEvent {
   std::string_view name{};
   bool permission = false;  // the hook waits for the user's decision: longest timeout
   bool matched = false;     // gets the agent's match-all matcher (where it has one)
@@ -32,7 +32,7 @@ struct EventSpec {
 
 // A configuration folder: a path under HOME, unless an environment variable moves it (to
 // its value, or, for env_is_home, to the same path under its value).
-struct FolderSpec {
+struct ConfigFolder {
   std::string_view env_var;   // empty: none
   std::string_view fallback;  // relative to HOME
   bool env_is_home = false;
@@ -44,7 +44,7 @@ struct Agent {
   std::string_view source{};  // --source for the hook
   Format format{};
   std::vector<std::string_view> programs{};  // any of them on PATH: installed
-  FolderSpec folder{};                       // its configuration folder (it existing: installed)
+  ConfigFolder folder{};                     // its configuration folder (it existing: installed)
   std::string_view user_file{};              // relative to the folder; for kScripts the folder
   std::string_view project_file{};           // relative to a project folder; empty: none
   std::vector<std::string_view> more_script_dirs{};  // kScripts: other folders it reads (HOME)
@@ -62,7 +62,7 @@ struct Agent {
   bool writes = true;                         // false: only a snippet, with `warning`
   std::string_view warning{};
   std::string_view follow_up{};  // what the user must still do after wiring
-  std::vector<EventSpec> events{};
+  std::vector<HookEvent> events{};
 };
 
 // All twelve, in the order they are shown.

@@ -1,5 +1,5 @@
 # `ombrel doctor`'s checks, a library of their own so that the unit tests link exactly what
-# the program runs. Setup's core brings the agent registry and the inspection; the
+# the program runs. Setup's core brings the agent registry and the reading of what is wired; the
 # launcher's core the bounded child processes, the tmux lookup and the bounded TCP connect.
 if(NOT TARGET tomlplusplus::tomlplusplus)
   find_package(tomlplusplus 3 REQUIRED)

@@ -8,7 +8,7 @@
 #include "doctor_codex_trust.hpp"
 #include "doctor_log.hpp"
 #include "doctor_programs.hpp"
-#include "inspect.hpp"
+#include "wiring_state.hpp"
 
 namespace ombrel::doctor {
 namespace {
@@ -54,8 +54,8 @@ std::vector<Check> all_checks(const DoctorContext& context) {
   std::vector<Check> rows = machine_checks(context);
   const std::optional<std::string> hook =
       context.hook ? std::optional<std::string>(context.hook.value()) : std::nullopt;
-  for (const setup::Inspection& inspection : setup::inspect_all(context.env)) {
-    for (Check& row : agent_checks(inspection, hook, codex_trust(*inspection.agent, context.env)))
+  for (const setup::WiringState& state : setup::read_all_wiring(context.env)) {
+    for (Check& row : agent_checks(state, hook, codex_trust(*state.agent, context.env)))
       rows.push_back(std::move(row));
   }
   return rows;

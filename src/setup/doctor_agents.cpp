@@ -9,8 +9,8 @@
 namespace ombrel::doctor {
 namespace {
 
-Check row(const setup::Inspection& inspection, Check check) {
-  check.subject = std::string(inspection.agent->name);
+Check row(const setup::WiringState& state, Check check) {
+  check.subject = std::string(state.agent->name);
   return check;
 }
 
@@ -36,53 +36,52 @@ std::string seconds_text(double seconds) {
 }
 
 // Every event setup wires for the agent and no entry of ours covers.
-std::vector<std::string> missing_events(const setup::Inspection& inspection) {
+std::vector<std::string> missing_events(const setup::WiringState& state) {
   std::set<std::string> wired;
-  for (const auto& e : inspection.entries) wired.insert(e.event);
+  for (const auto& e : state.entries) wired.insert(e.event);
   std::vector<std::string> missing;
-  for (const auto& spec : inspection.agent->events)
-    if (wired.count(std::string(spec.name)) == 0) missing.emplace_back(spec.name);
+  for (const auto& event : state.agent->events)
+    if (wired.count(std::string(event.name)) == 0) missing.emplace_back(event.name);
   return missing;
 }
 
-Check wired_check(const setup::Inspection& inspection) {
-  const setup::Agent& agent = *inspection.agent;
+Check wired_check(const setup::WiringState& state) {
+  const setup::Agent& agent = *state.agent;
   const std::string fix = agent.writes
                               ? setup_command(agent)
                               : "add what `ombrel setup --print " + std::string(agent.name) +
                                     "` shows to the agent's configuration";
-  if (!inspection.problems.empty()) {
-    const auto& problem = inspection.problems.front();
+  if (!state.problems.empty()) {
+    const auto& problem = state.problems.front();
     return failure(
         "wired", problem.file + ": " + problem.message,
         "correct " + problem.file + " by hand (the agent cannot read it either), then " + fix);
   }
-  if (inspection.entries.empty()) return failure("wired", "no hook of ours", fix);
-  const std::vector<std::string> missing = missing_events(inspection);
+  if (state.entries.empty()) return failure("wired", "no hook of ours", fix);
+  const std::vector<std::string> missing = missing_events(state);
   if (!missing.empty()) return failure("wired", "not on " + join(missing), fix);
-  return pass("wired",
-              std::to_string(inspection.entries.size()) + " hooks in " + join(inspection.files));
+  return pass("wired", std::to_string(state.entries.size()) + " hooks in " + join(state.files));
 }
 
-Check hook_path_check(const setup::Inspection& inspection, const std::optional<std::string>& hook) {
+Check hook_path_check(const setup::WiringState& state, const std::optional<std::string>& hook) {
   if (!hook) return info("hook path", "not compared: ombrel-hook was not found");
   std::set<std::string> stale;
-  for (const auto& e : inspection.entries)
+  for (const auto& e : state.entries)
     if (e.hook_path != *hook) stale.insert(e.hook_path);
   if (stale.empty()) return pass("hook path", *hook);
-  const std::string fix = setup_command(*inspection.agent) + " to point them at " + *hook +
-                          trust_again(*inspection.agent);
+  const std::string fix =
+      setup_command(*state.agent) + " to point them at " + *hook + trust_again(*state.agent);
   return failure("hook path", "runs " + join({stale.begin(), stale.end()}) + ", not " + *hook, fix);
 }
 
-Check timeout_check(const setup::Inspection& inspection) {
-  const setup::Agent& agent = *inspection.agent;
+Check timeout_check(const setup::WiringState& state) {
+  const setup::Agent& agent = *state.agent;
   const double needed = needed_permission_seconds(agent);
   std::set<std::string> permission;
-  for (const auto& spec : agent.events)
-    if (spec.permission) permission.emplace(spec.name);
+  for (const auto& event : agent.events)
+    if (event.permission) permission.emplace(event.name);
   std::vector<std::string> short_ones;
-  for (const auto& e : inspection.entries) {
+  for (const auto& e : state.entries) {
     if (permission.count(e.event) == 0) continue;
     const std::optional<double> seconds = e.timeout_seconds ? e.timeout_seconds
                                           : agent.default_timeout_s
@@ -99,12 +98,12 @@ Check timeout_check(const setup::Inspection& inspection) {
           trust_again(agent));
 }
 
-Check trust_check(const setup::Inspection& inspection,
+Check trust_check(const setup::WiringState& state,
                   const Result<std::map<std::string, std::string>>& trust) {
   if (!trust) return failure("trust", trust.error(), "correct config.toml, then open Codex");
   std::vector<CodexHookPlace> ours;
   std::map<std::string, nlohmann::json> files;
-  for (const auto& e : inspection.entries) {
+  for (const auto& e : state.entries) {
     if (!e.group || !e.handler) continue;
     ours.push_back({e.file, e.event, *e.group, *e.handler});
     if (files.count(e.file) != 0) continue;
@@ -120,23 +119,22 @@ double needed_permission_seconds(const setup::Agent& agent) {
   return agent.max_timeout_s ? std::min<double>(wanted, *agent.max_timeout_s) : wanted;
 }
 
-std::vector<Check> agent_checks(const setup::Inspection& inspection,
+std::vector<Check> agent_checks(const setup::WiringState& state,
                                 const std::optional<std::string>& hook, const CodexTrust& trust) {
   std::vector<Check> rows;
-  if (!inspection.installed && inspection.entries.empty() && inspection.problems.empty()) {
-    rows.push_back(row(inspection, info("installed", "no")));
+  if (!state.installed && state.entries.empty() && state.problems.empty()) {
+    rows.push_back(row(state, info("installed", "no")));
     return rows;
   }
-  rows.push_back(row(inspection, inspection.installed
-                                     ? pass("installed", inspection.installed_because)
-                                     : info("installed", "no, but wired")));
-  Check wired = wired_check(inspection);
-  const bool any = !inspection.entries.empty();
-  rows.push_back(row(inspection, std::move(wired)));
+  rows.push_back(row(state, state.installed ? pass("installed", state.installed_because)
+                                            : info("installed", "no, but wired")));
+  Check wired = wired_check(state);
+  const bool any = !state.entries.empty();
+  rows.push_back(row(state, std::move(wired)));
   if (!any) return rows;
-  rows.push_back(row(inspection, hook_path_check(inspection, hook)));
-  rows.push_back(row(inspection, timeout_check(inspection)));
-  if (trust) rows.push_back(row(inspection, trust_check(inspection, *trust)));
+  rows.push_back(row(state, hook_path_check(state, hook)));
+  rows.push_back(row(state, timeout_check(state)));
+  if (trust) rows.push_back(row(state, trust_check(state, *trust)));
   return rows;
 }
 

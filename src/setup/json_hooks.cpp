@@ -42,7 +42,7 @@ bool grouped(const Agent& agent) {
   return agent.format == Format::kJsonGroups;
 }
 
-Json desired_handler(const Agent& agent, const EventSpec& event, std::string_view hook_path) {
+Json desired_handler(const Agent& agent, const HookEvent& event, std::string_view hook_path) {
   Json handler = Json::object();
   if (agent.typed) handler["type"] = "command";
   if (!agent.handler_name.empty()) handler["name"] = agent.handler_name;
@@ -54,7 +54,7 @@ Json desired_handler(const Agent& agent, const EventSpec& event, std::string_vie
 }
 
 // Brings one handler of ours up to date, keeping whatever else the user put into it.
-bool refresh(const Agent& agent, const EventSpec& event, Json& handler, const Json& want) {
+bool refresh(const Agent& agent, const HookEvent& event, Json& handler, const Json& want) {
   const Json before = handler;
   const std::string key = std::string(agent.command_key);
   if (!handler.contains(key)) {  // ours under another key ("command" for "bash")
@@ -149,7 +149,7 @@ Result<bool> wire_json(const Agent& agent, Json& doc, std::string_view hook_path
   }
   Json& hooks = doc["hooks"];
   if (!hooks.is_object()) return fail("its \"hooks\" member is not an object");
-  for (const EventSpec& event : agent.events) {
+  for (const HookEvent& event : agent.events) {
     const std::string name(event.name);
     if (!hooks.contains(name)) hooks[name] = Json::array();
     Json& list = hooks[name];

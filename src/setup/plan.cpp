@@ -85,7 +85,7 @@ void plan_scripts(const Agent& agent, const Env& env, const std::optional<std::s
   const auto dirs = script_dirs(agent, env, project_dir);
   if (dirs.empty()) return;
   plan.files = dirs;
-  for (const EventSpec& event : agent.events) {
+  for (const HookEvent& event : agent.events) {
     bool wired = false;
     for (const std::string& dir : dirs) {
       const std::string path = dir + "/" + std::string(event.name);
@@ -154,7 +154,7 @@ std::string snippet(const Agent& agent, const Env& env, const std::string& hook_
   if (agent.format == Format::kScripts) {
     std::string out;
     const auto dirs = script_dirs(agent, env, std::nullopt);
-    for (const EventSpec& event : agent.events) {
+    for (const HookEvent& event : agent.events) {
       out += "# " + dirs.front() + "/" + std::string(event.name) + "\n" +
              script_text(agent, hook_path, event.name) + "\n";
     }

@@ -1,8 +1,8 @@
 #include "setup_command.hpp"
 
 #include "diff.hpp"
-#include "inspect.hpp"
 #include "plan.hpp"
+#include "wiring_state.hpp"
 
 namespace ombrel::setup {
 namespace {
@@ -45,7 +45,7 @@ std::vector<const Agent*> chosen(const SetupOptions& options, const Env& env, Ou
     return agents;
   }
   std::string found;
-  for (const Inspection& seen : inspect_all(env)) {
+  for (const WiringState& seen : read_all_wiring(env)) {
     if (!seen.installed) continue;
     agents.push_back(seen.agent);
     found += "  " + title(*seen.agent) + " (" + seen.installed_because + ")\n";

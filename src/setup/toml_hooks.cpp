@@ -76,7 +76,7 @@ std::string toml_string(std::string_view text) {
   return out + "\"";
 }
 
-std::vector<std::string> table_lines(const Agent& agent, const EventSpec& event,
+std::vector<std::string> table_lines(const Agent& agent, const HookEvent& event,
                                      std::string_view hook_path) {
   std::vector<std::string> lines = {
       "[[hooks]]\n", "event = " + toml_string(event.name) + "\n",
@@ -191,7 +191,7 @@ Result<std::string> wire_toml(const Agent& agent, std::string_view text,
   auto found = tables.value();
   std::sort(found.begin(), found.end(),
             [](const Table& a, const Table& b) { return a.first > b.first; });
-  for (const EventSpec& event : agent.events) {
+  for (const HookEvent& event : agent.events) {
     bool present = false;
     for (const Table& table : found) present = present || table.entry.event == event.name;
     if (!present) {
@@ -201,8 +201,8 @@ Result<std::string> wire_toml(const Agent& agent, std::string_view text,
     }
   }
   for (const Table& table : found) {
-    const EventSpec* event = nullptr;
-    for (const EventSpec& e : agent.events) {
+    const HookEvent* event = nullptr;
+    for (const HookEvent& e : agent.events) {
       if (e.name == table.entry.event) event = &e;
     }
     if (event == nullptr) continue;  // an event we no longer wire: left as it is

@@ -12,8 +12,8 @@
 #include "common/version.hpp"
 #include "doctor_codex_trust.hpp"
 #include "formats.hpp"
-#include "inspect.hpp"
 #include "temp_dir.hpp"
+#include "wiring_state.hpp"
 
 namespace ombrel::doctor {
 namespace {
@@ -51,7 +51,7 @@ struct Scenario {
   void trust_codex() {
     const auto hooks = nlohmann::json::parse(test::read_file(home.path() / ".codex/hooks.json"));
     std::string toml;
-    for (const auto& e : setup::inspect_agent(*setup::find_agent("codex"), env).entries) {
+    for (const auto& e : setup::read_wiring(*setup::find_agent("codex"), env).entries) {
       const CodexHookPlace place{e.file, e.event, *e.group, *e.handler};
       toml += "[hooks.state.\"" + codex_trust_key(place) + "\"]\ntrusted_hash = \"" +
               codex_trust_hash(hooks, place).take() + "\"\n";

@@ -8,11 +8,11 @@
 #include <filesystem>
 #include <set>
 
-#include "inspect.hpp"
 #include "json_hooks.hpp"
 #include "plan.hpp"
 #include "setup_command.hpp"
 #include "temp_dir.hpp"
+#include "wiring_state.hpp"
 
 namespace ombrel::setup {
 namespace {
@@ -93,7 +93,7 @@ class Wiring : public ::testing::Test {
 };
 
 // Every event once, running `hook`, with the permission events' longest timeout.
-void expect_wired(const Agent& agent, const Inspection& seen, const std::string& hook) {
+void expect_wired(const Agent& agent, const WiringState& seen, const std::string& hook) {
   EXPECT_TRUE(seen.problems.empty()) << seen.problems.front().message;
   std::multiset<std::string> events;
   for (const WiredEntry& entry : seen.entries) {
@@ -103,7 +103,7 @@ void expect_wired(const Agent& agent, const Inspection& seen, const std::string&
     if (agent.pass_event) {
       EXPECT_NE(entry.command.find("--event " + entry.event), std::string::npos);
     }
-    for (const EventSpec& event : agent.events) {
+    for (const HookEvent& event : agent.events) {
       if (event.name != entry.event || agent.timeout_key.empty()) continue;
       if (event.permission) {
         EXPECT_EQ(entry.timeout_seconds, 600.0) << agent.name << " " << event.name;
@@ -113,7 +113,7 @@ void expect_wired(const Agent& agent, const Inspection& seen, const std::string&
       }
     }
   }
-  for (const EventSpec& event : agent.events) {
+  for (const HookEvent& event : agent.events) {
     EXPECT_EQ(events.count(std::string(event.name)), 1u) << agent.name << " " << event.name;
   }
 }
@@ -121,7 +121,7 @@ void expect_wired(const Agent& agent, const Inspection& seen, const std::string&
 // The rules of each format that a wrong write would break in the agent itself.
 void expect_valid_format(const Agent& agent, const std::string& path) {
   if (agent.format == Format::kScripts) {
-    for (const EventSpec& event : agent.events) {
+    for (const HookEvent& event : agent.events) {
       const std::string text = read_file(path + "/" + std::string(event.name));
       EXPECT_TRUE(text.starts_with("#!/bin/sh\nexec '" + kHook + "' --source cline --event " +
                                    std::string(event.name) + "\n"))
@@ -172,11 +172,11 @@ TEST_F(Wiring, IntoAnEmptyHomeThenAgainThenRemoved) {
     const Agent& agent = *find_agent(row.agent);
     const std::string path = file_of(agent);
     EXPECT_FALSE(run(agent, kHook).changes.empty()) << agent.name;
-    expect_wired(agent, inspect_agent(agent, env), kHook);
+    expect_wired(agent, read_wiring(agent, env), kHook);
     expect_valid_format(agent, path);
     EXPECT_TRUE(run(agent, kHook).changes.empty()) << agent.name << ": not already wired";
     run(agent, std::nullopt);
-    EXPECT_TRUE(inspect_agent(agent, env).entries.empty()) << agent.name;
+    EXPECT_TRUE(read_wiring(agent, env).entries.empty()) << agent.name;
     if (agent.format != Format::kScripts) {
       EXPECT_FALSE(std::filesystem::exists(path)) << path;
     } else {
@@ -197,7 +197,7 @@ TEST_F(Wiring, BesideTheUsersOwnHooksAndBackToTheSameBytes) {
     struct stat st {};
     stat(own_path.c_str(), &st);
     EXPECT_EQ(st.st_mode & 0777, 0640u) << agent.name << ": the file's mode is kept";
-    const Inspection seen = inspect_agent(agent, env);
+    const WiringState seen = read_wiring(agent, env);
     if (agent.format == Format::kScripts) {
       EXPECT_EQ(seen.entries.size(), agent.events.size() - 1)
           << "the user's PreToolUse is left alone";
@@ -222,9 +222,9 @@ TEST_F(Wiring, AMovedHookIsUpdatedInPlace) {
   for (const Row& row : kRows) {
     const Agent& agent = *find_agent(row.agent);
     run(agent, kOldHook);
-    const Inspection before = inspect_agent(agent, env);
+    const WiringState before = read_wiring(agent, env);
     EXPECT_FALSE(run(agent, kHook).changes.empty()) << agent.name;
-    const Inspection after = inspect_agent(agent, env);
+    const WiringState after = read_wiring(agent, env);
     expect_wired(agent, after, kHook);
     ASSERT_EQ(after.entries.size(), before.entries.size()) << agent.name;
     for (std::size_t i = 0; i < after.entries.size(); ++i) {
@@ -261,7 +261,7 @@ TEST_F(Wiring, AllTwelveInADryRunAndSnippetsWhereTheFilesAreNotKnown) {
     EXPECT_NE(output.out.find(std::string(agent.title) + ": "), std::string::npos) << agent.name;
     if (agent.writes || agent.format == Format::kScripts) continue;
     const Json doc = Json::parse(snippet(agent, env, kHook));
-    for (const EventSpec& event : agent.events) {
+    for (const HookEvent& event : agent.events) {
       EXPECT_TRUE(doc["hooks"].contains(std::string(event.name))) << agent.name << event.name;
     }
   }

@@ -1,4 +1,4 @@
-#include "inspect.hpp"
+#include "wiring_state.hpp"
 
 #include <unistd.h>
 
@@ -32,9 +32,9 @@ WiredEntry wired(const Agent& agent, const std::string& file, const Entry& entry
   return out;
 }
 
-void inspect_scripts(const Agent& agent, const std::string& dir, Inspection& found) {
+void read_scripts(const Agent& agent, const std::string& dir, WiringState& found) {
   bool any = false;
-  for (const EventSpec& event : agent.events) {
+  for (const HookEvent& event : agent.events) {
     const std::string file = dir + "/" + std::string(event.name);
     auto read = read_text_file(file);
     if (!read) {
@@ -55,8 +55,8 @@ void inspect_scripts(const Agent& agent, const std::string& dir, Inspection& fou
   }
 }
 
-void inspect_file(const Agent& agent, const std::string& file, Inspection& found,
-                  bool codex_toml = false) {
+void read_config_file(const Agent& agent, const std::string& file, WiringState& found,
+                      bool codex_toml = false) {
   auto read = read_text_file(file);
   if (!read) {
     found.problems.push_back({file, read.error()});
@@ -76,8 +76,8 @@ void inspect_file(const Agent& agent, const std::string& file, Inspection& found
 
 }  // namespace
 
-std::vector<std::string> inspected_files(const Agent& agent, const Env& env,
-                                         const std::optional<std::string>& project_dir) {
+std::vector<std::string> config_files(const Agent& agent, const Env& env,
+                                      const std::optional<std::string>& project_dir) {
   if (agent.format == Format::kScripts) return script_dirs(agent, env, project_dir);
   auto path = config_path(agent, env, project_dir);
   if (!path || path->find("AGENT") != std::string::npos) return {};
@@ -100,9 +100,9 @@ std::optional<std::string> program_on_path(const Agent& agent, const Env& env) {
   return std::nullopt;
 }
 
-Inspection inspect_agent(const Agent& agent, const Env& env,
-                         const std::optional<std::string>& project_dir) {
-  Inspection found;
+WiringState read_wiring(const Agent& agent, const Env& env,
+                        const std::optional<std::string>& project_dir) {
+  WiringState found;
   found.agent = &agent;
   if (auto program = program_on_path(agent, env)) {
     found.installed = true;
@@ -111,24 +111,25 @@ Inspection inspect_agent(const Agent& agent, const Env& env,
     found.installed = true;
     found.installed_because = shown(folder, env) + " exists";
   }
-  for (const std::string& file : inspected_files(agent, env, project_dir)) {
+  for (const std::string& file : config_files(agent, env, project_dir)) {
     if (agent.format == Format::kScripts) {
-      inspect_scripts(agent, file, found);
+      read_scripts(agent, file, found);
     } else {
-      inspect_file(agent, file, found);
+      read_config_file(agent, file, found);
     }
   }
   // Codex also runs hooks written inline in its config.toml; setup never writes them there.
   if (agent.name == "codex") {
     const std::string folder = project_dir ? *project_dir + "/.codex" : agent_folder(agent, env);
-    inspect_file(agent, folder + "/config.toml", found, true);
+    read_config_file(agent, folder + "/config.toml", found, true);
   }
   return found;
 }
 
-std::vector<Inspection> inspect_all(const Env& env, const std::optional<std::string>& project_dir) {
-  std::vector<Inspection> all;
-  for (const Agent& agent : all_agents()) all.push_back(inspect_agent(agent, env, project_dir));
+std::vector<WiringState> read_all_wiring(const Env& env,
+                                         const std::optional<std::string>& project_dir) {
+  std::vector<WiringState> all;
+  for (const Agent& agent : all_agents()) all.push_back(read_wiring(agent, env, project_dir));
   return all;
 }
 

@@ -30,7 +30,7 @@ struct FileProblem {
   std::string message;  // why it could not be read, e.g. "it is not valid JSON at line 3, column 1"
 };
 
-struct Inspection {
+struct WiringState {
   const Agent* agent = nullptr;
   bool installed = false;
   std::string installed_because;    // "claude on PATH", "~/.claude exists"
@@ -41,17 +41,17 @@ struct Inspection {
 
 // The files setup looks at for an agent: the user's (or the project's) configuration, and for
 // Cline every folder it reads scripts from.
-std::vector<std::string> inspected_files(const Agent& agent, const Env& env,
-                                         const std::optional<std::string>& project_dir);
+std::vector<std::string> config_files(const Agent& agent, const Env& env,
+                                      const std::optional<std::string>& project_dir);
 
 // The first of the agent's programs found on PATH, with its folder.
 std::optional<std::string> program_on_path(const Agent& agent, const Env& env);
 
-Inspection inspect_agent(const Agent& agent, const Env& env,
-                         const std::optional<std::string>& project_dir = std::nullopt);
+WiringState read_wiring(const Agent& agent, const Env& env,
+                        const std::optional<std::string>& project_dir = std::nullopt);
 
 // All twelve, in registry order.
-std::vector<Inspection> inspect_all(const Env& env,
-                                    const std::optional<std::string>& project_dir = std::nullopt);
+std::vector<WiringState> read_all_wiring(
+    const Env& env, const std::optional<std::string>& project_dir = std::nullopt);
 
 }  // namespace ombrel::setup
