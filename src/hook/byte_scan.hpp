@@ -70,16 +70,16 @@ inline std::uint64_t special_mask16(const char* s, uint8x16_t& v) {
 }
 #endif
 
-// Copies the bytes from s[p] on to w up to `end`, moving p and w past them, and hands the
-// special bytes it meets in whole blocks to `special(p, w)`: that writes what the byte
-// stands for and moves p and w past what it took (true), or leaves both as they are
-// (false), and the copy stops there. The other special bytes (among the last fifteen before
-// `end`, or all of them without a vector unit) it stops at, leaving them to the caller; and
-// at a plain byte where its next store would pass `wend` (never, when every byte read gives
-// at least one written and the room is counted from `end`). All the special bytes of a
-// block come from one look at it; the bytes between two of them are moved with one load and
-// one store of sixteen. Whole blocks are stored before they are looked at: everything from
-// w up to `wend` must be writable, and `special` is called with w before `wend`.
+// Copies the bytes from s[p] on to w up to `end`, moving p and w past them, and hands each
+// special byte it meets to `special(p, w)`: that writes what the byte stands for and moves
+// p and w past what it took (true), or leaves both as they are (false), and the copy stops
+// there. It also stops once w has reached `wend` (never, when every byte read gives at least
+// one written and the room is counted from `end`); an escape written just before may have
+// taken w past it. So the caller sees the end, a byte `special` declined, or a full window.
+// In whole blocks, all the special bytes come from one look at the block and the bytes
+// between two of them are moved with one load and one store of sixteen. Blocks are stored
+// before they are looked at: everything from w up to `wend` must be writable, and `special`
+// is called only with w before `wend`.
 template <bool kStopAtNonAscii, class Special>
 inline void copy_runs(const char* s, std::size_t& p, std::size_t end, char*& w, char* wend,
                       Special&& special) {
@@ -124,20 +124,21 @@ inline void copy_runs(const char* s, std::size_t& p, std::size_t end, char*& w, 
   }
 tail:
 #endif
-  while (p + 8 <= end && w + 8 <= wend) {
-    std::uint64_t chunk;
-    std::memcpy(&chunk, s + p, 8);
-    if (any_special<kStopAtNonAscii>(chunk)) break;
-    std::memcpy(w, &chunk, 8);
-    p += 8;
-    w += 8;
+  for (;;) {
+    while (p + 8 <= end && w + 8 <= wend) {
+      std::uint64_t chunk;
+      std::memcpy(&chunk, s + p, 8);
+      if (any_special<kStopAtNonAscii>(chunk)) break;
+      std::memcpy(w, &chunk, 8);
+      p += 8;
+      w += 8;
+    }
+    while (p < end && w < wend && !is_special<kStopAtNonAscii>(static_cast<unsigned char>(s[p]))) {
+      *w++ = s[p++];
+    }
+    // At the end, with the window full, or at a special byte.
+    if (p >= end || w >= wend || !special(p, w)) return;
   }
-  while (p < end && w < wend && !is_special<kStopAtNonAscii>(static_cast<unsigned char>(s[p]))) {
-    *w++ = s[p++];
-  }
-#if !defined(OMBREL_SCAN_SSE2) && !defined(OMBREL_SCAN_NEON)
-  static_cast<void>(special);  // the plain path leaves every special byte to the caller
-#endif
 }
 
 // Copies the bytes from s[p] on to w up to the first special byte or `end`, moving p and w

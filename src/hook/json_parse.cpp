@@ -274,7 +274,6 @@ bool Parser::parse_string(std::string& out) {
       return true;
     }
     if (c == '\\') {
-      if (simple_escape(p, w)) continue;  // one the copy left, near the end
       pos_ = p;
       if (!parse_escape(w)) return false;
       p = pos_;

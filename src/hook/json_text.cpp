@@ -131,13 +131,7 @@ void Writer::escaped_valid(std::string_view s) {
       w = w_;
     }
     scan::copy_runs<false>(text, p, n, w, wend, escape);
-    if (p >= n) break;
-    const auto c = static_cast<unsigned char>(text[p]);
-    // The copy stops at a plain byte when the window is full, and at a special one also when
-    // an escape it wrote took w past wend: then the window has no room for one more.
-    if (!scan::is_special<false>(c) || w > wend) continue;
-    w = write_escape(c, w);
-    ++p;
+    if (p >= n) break;  // else the window is full: the next round starts a new one
   }
   w_ = w;
 }
