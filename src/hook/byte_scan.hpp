@@ -141,14 +141,6 @@ tail:
   }
 }
 
-// Copies the bytes from s[p] on to w up to the first special byte or `end`, moving p and w
-// past them. The destination must have room for as many bytes as are left up to `end`.
-template <bool kStopAtNonAscii>
-inline void copy_plain(const char* s, std::size_t& p, std::size_t end, char*& w) {
-  copy_runs<kStopAtNonAscii>(s, p, end, w, w + (end - p),
-                             [](std::size_t&, char*&) { return false; });
-}
-
 // The first position from `from` up to `to` whose byte is special, or `to`.
 template <bool kStopAtNonAscii>
 inline std::size_t next_special(const char* s, std::size_t from, std::size_t to) {
